@@ -1,0 +1,44 @@
+// Entry point of the release tool: a GUI program that never shows a window.
+#include <windows.h>
+
+#include "app/release_sequence.h"
+
+namespace {
+
+constexpr int kTitleString = 101;
+constexpr int kWindowClassString = 109;
+constexpr int kLargeIcon = 107;
+constexpr int kSmallIcon = 108;
+constexpr int kMenu = 109;
+constexpr int kStringCapacity = 100;
+
+// No window of the class is ever created, so this never runs; the default handling serves.
+LRESULT CALLBACK ReleaseToolWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void RegisterReleaseToolClass(HINSTANCE instance, const wchar_t* className) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = ReleaseToolWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kLargeIcon));
+  windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszMenuName = MAKEINTRESOURCEW(kMenu);
+  windowClass.lpszClassName = className;
+  windowClass.hIconSm = LoadIconW(instance, MAKEINTRESOURCEW(kSmallIcon));
+  RegisterClassExW(&windowClass);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  wchar_t title[kStringCapacity] = L"";
+  wchar_t className[kStringCapacity] = L"";
+  LoadStringW(instance, kTitleString, title, kStringCapacity);
+  LoadStringW(instance, kWindowClassString, className, kStringCapacity);
+  RegisterReleaseToolClass(instance, className);
+  OnReleaseFile();
+}

@@ -1,0 +1,16 @@
+// The release log: one plain-text file per run, flushed after every line so that a run that is
+// killed midway still leaves a readable log. Every writer accepts a null stream (no log this run).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+
+inline constexpr int kLogPrefixCapacity = 64;
+
+FILE* OpenLog(const char* path);
+void WriteLog(FILE* stream, const char* message);
+void CloseLog(FILE* stream);
+
+// "YYYY-MM-DD hh:mm:ss.mmm: " into a zeroed 64-character buffer.
+void FormatLogPrefix(const SYSTEMTIME& time, char (&prefix)[kLogPrefixCapacity]);

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# wine-session.sh start|stop BUILD_DIR
+# start: creates the build tree's Wine prefix if missing and starts a private Xvfb display for the
+# test run; stop: ends the prefix's wineserver and that display.
+set -u
+action=$1
+build=$(cd "$2" && pwd)
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+state=$build/wine-session
+mkdir -p "$state"
+
+start_display() {
+  local n
+  for n in $(seq 91 140); do
+    [ -e /tmp/.X$n-lock ] && continue
+    [ -e /tmp/.X11-unix/X$n ] && continue
+    Xvfb :$n -screen 0 1280x1024x24 -nolisten tcp >"$state/xvfb.log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 1 50); do
+      [ -e /tmp/.X11-unix/X$n ] && { echo ":$n" >"$state/display"; return 0; }
+      kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "wine-session: no Xvfb display could be started" >&2
+  return 1
+}
+
+case $action in
+start)
+  "$(dirname "$0")/wine-run.sh" "$build" --prefix-only || exit 1
+  if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+    exit 0
+  fi
+  start_display
+  ;;
+stop)
+  wineserver -k 2>/dev/null
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null
+    rm -f "$state/xvfb.pid" "$state/display"
+  fi
+  exit 0
+  ;;
+*)
+  echo "usage: wine-session.sh start|stop BUILD_DIR" >&2
+  exit 2
+  ;;
+esac

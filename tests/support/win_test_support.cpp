@@ -1,0 +1,172 @@
+#include "tests/support/win_test_support.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+std::wstring Widen(const std::string& text) {
+  if (text.empty()) return L"";
+  int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& text) {
+  if (text.empty()) return "";
+  int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string narrow(n, '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &narrow[0], n, nullptr, nullptr);
+  return narrow;
+}
+
+std::wstring BuildArtifact(const std::wstring& relativePath) {
+  const char* build = std::getenv("QUORVANE_BUILD_DIR");
+  std::wstring path = build ? Widen(build) : L".";
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;  // Wine shows the Unix root as Z:
+  path += L"\\" + relativePath;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  return path;
+}
+
+std::wstring AppDataFolder() {
+  wchar_t folder[MAX_PATH] = L"";
+  SHGetSpecialFolderPathW(nullptr, folder, CSIDL_APPDATA, FALSE);
+  return folder;
+}
+
+std::wstring InstallRoot() { return AppDataFolder() + L"\\Quorvane\\Software"; }
+
+bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::wstring> ListFolder(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool RemoveTree(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+    for (const std::wstring& name : ListFolder(path)) RemoveTree(path + L"\\" + name);
+    RemoveDirectoryW(path.c_str());
+  } else {
+    DeleteFileW(path.c_str());
+  }
+  return !PathExists(path);
+}
+
+bool CreateFolders(const std::wstring& path) {
+  int result = SHCreateDirectoryExW(nullptr, path.c_str(), nullptr);
+  return result == ERROR_SUCCESS || result == ERROR_ALREADY_EXISTS || result == ERROR_FILE_EXISTS;
+}
+
+bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  char chunk[65536];
+  DWORD got = 0;
+  while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  return true;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  ScopedHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return false;
+  DWORD written = 0;
+  return WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
+}
+
+bool CopyFileTo(const std::wstring& from, const std::wstring& to) { return CopyFileW(from.c_str(), to.c_str(), FALSE); }
+
+std::vector<std::string> SplitLines(const std::string& text, const std::string& separator) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(separator, start);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, end - start));
+    start = end + separator.size();
+  }
+  return lines;
+}
+
+bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments) {
+  End();
+  std::wstring commandLine = L"\"" + program + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info))
+    return false;
+  ScopedHandle thread(info.hThread);
+  process_.Reset(info.hProcess);
+  id_ = info.dwProcessId;
+  return true;
+}
+
+bool ChildProcess::Wait(DWORD timeoutMs, DWORD* exitCode) {
+  if (!process_.IsValid()) return true;
+  if (WaitForSingleObject(process_.Get(), timeoutMs) != WAIT_OBJECT_0) return false;
+  if (exitCode) GetExitCodeProcess(process_.Get(), exitCode);
+  return true;
+}
+
+bool ChildProcess::IsRunning() const {
+  return process_.IsValid() && WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT;
+}
+
+void ChildProcess::End() {
+  if (IsRunning()) {
+    TerminateProcess(process_.Get(), 1);
+    WaitForSingleObject(process_.Get(), 5000);
+  }
+  process_.Reset();
+  id_ = 0;
+}
+
+long RunToEnd(const std::wstring& program, DWORD timeoutMs, const std::wstring& arguments) {
+  ChildProcess child;
+  if (!child.Start(program, arguments)) return -1;
+  DWORD exitCode = 0;
+  if (!child.Wait(timeoutMs, &exitCode)) return -1;
+  return static_cast<long>(exitCode);
+}
+
+HWND WaitForWindowClass(const wchar_t* className, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    HWND window = FindWindowW(className, nullptr);
+    if (window != nullptr || GetTickCount64() >= deadline) return window;
+    Sleep(20);
+  }
+}
+
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (PathExists(path)) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(20);
+  }
+}

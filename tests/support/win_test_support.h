@@ -1,0 +1,64 @@
+// Helpers for tests that run real Windows processes under Wine: they find the build's programs,
+// give each case a clean install root, and always end the processes they start.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/scoped_handle.h"
+
+// A program of this build, from its path relative to the build tree ("app/QuorvaneReleaseTool.exe").
+// The build tree comes from QUORVANE_BUILD_DIR, which every registered test gets.
+std::wstring BuildArtifact(const std::wstring& relativePath);
+
+// The user's roaming application-data folder and the install root below it.
+std::wstring AppDataFolder();
+std::wstring InstallRoot();
+
+// Deletes a file or a whole folder tree; a missing one is fine. Returns false if something stays.
+bool RemoveTree(const std::wstring& path);
+// Creates a folder with all missing parents.
+bool CreateFolders(const std::wstring& path);
+bool PathExists(const std::wstring& path);
+bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool CopyFileTo(const std::wstring& from, const std::wstring& to);
+// Names of the entries of a folder (not "." or ".."), sorted.
+std::vector<std::wstring> ListFolder(const std::wstring& folder);
+std::vector<std::string> SplitLines(const std::string& text, const std::string& separator);
+
+// A process started by a test: ended (TerminateProcess) and waited for when it goes out of scope.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(ChildProcess&&) = default;
+  ChildProcess& operator=(ChildProcess&&) = default;
+  ~ChildProcess() { End(); }
+
+  // Starts program with the given command-line arguments (may be empty).
+  bool Start(const std::wstring& program, const std::wstring& arguments = L"");
+  // Waits up to timeoutMs; true when the process has ended. Its exit code is then in exitCode.
+  bool Wait(DWORD timeoutMs, DWORD* exitCode = nullptr);
+  bool IsRunning() const;
+  DWORD Id() const { return id_; }
+  HANDLE Handle() const { return process_.Get(); }
+  void End();
+
+ private:
+  ScopedHandle process_;
+  DWORD id_ = 0;
+};
+
+// Runs program to its end (at most timeoutMs) and returns its exit code, or -1 on time-out or
+// start failure (the process is then ended).
+long RunToEnd(const std::wstring& program, DWORD timeoutMs, const std::wstring& arguments = L"");
+
+// Polls until FindWindowW(className) answers a window or timeoutMs passes.
+HWND WaitForWindowClass(const wchar_t* className, DWORD timeoutMs);
+// Polls until the file exists or timeoutMs passes.
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
+
+std::string Narrow(const std::wstring& text);  // ANSI code page
+std::wstring Widen(const std::string& text);   // ANSI code page

@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Every test suite: the portable code natively (AddressSanitizer + UndefinedBehaviorSanitizer),
+# then the Windows build under Wine. Each suite ends with CTest's summary line.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+tools/install-deps.sh || exit 1
+
+status=0
+for preset in native windows; do
+  echo "=== $preset: configure and build"
+  if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
+    echo "=== $preset: build failed"
+    status=1
+    continue
+  fi
+  echo "=== $preset: tests"
+  ctest --preset "$preset" || status=1
+done
+exit $status

@@ -1,7 +1,7 @@
 #include "app/install_paths.h"
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstring>

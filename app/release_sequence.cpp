@@ -1,7 +1,7 @@
 #include "app/release_sequence.h"
 
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -116,8 +116,7 @@ bool ChildProcess::Start(const std::wstring& program, const std::wstring& argume
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
-  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info))
+  if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return false;
   ScopedHandle thread(info.hThread);
   process_.Reset(info.hProcess);

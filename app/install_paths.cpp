@@ -1,7 +1,8 @@
 #include "app/install_paths.h"
 
-#include <shlobj.h>
 #include <windows.h>
+
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>

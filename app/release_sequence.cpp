@@ -1,7 +1,8 @@
 #include "app/release_sequence.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>

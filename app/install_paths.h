@@ -8,8 +8,8 @@
 // The user's roaming application-data folder; false (and "") when the shell cannot give it.
 bool GetAppDataPath(char (&appData)[kPathCapacity]);
 
-// True when every fixed path of the install (the longest is the client archive's) fits 260
-// characters for this APPDATA, so the phases may build theirs without cutting.
+// True when every fixed path of the install fits 260 characters for this APPDATA (the longest is
+// the client executable's), so the phases may build theirs without cutting.
 bool InstallPathsFit(const char* appData);
 
 // "APPDATA\Quorvane\Software\fileName" (fileName null: the install root itself).

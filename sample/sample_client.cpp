@@ -1,0 +1,103 @@
+// A stand-in for the desktop client: the release tool stops it, replaces its files and starts it
+// again, so this program does only what the release tool relies on. It keeps one hidden top-level
+// window of its class (a message-only window would be invisible to FindWindowW) and ends with exit
+// code 0 when that window receives the close request 0x0658 with wParam 0 and lParam 0.
+//
+// Records, so that a test can prove what happened: beside its own executable it writes
+// "<exe base name>.started" once its window exists, and "<exe base name>.closed" when the close
+// request arrives, just before it exits (e.g. "QuorvaneSoftware.started"). Each record is UTF-8
+// text of two lines ending in CR LF: the decimal process id, then the full path of the executable.
+// A record is replaced on every start; a failure to write it does not stop the program.
+//
+// Built twice: as QuorvaneSoftware.exe (class "Qel_Rw_Soft_UI") and, with
+// QUORVANE_SAMPLE_SECOND_CLIENT defined, as QelSoftClient.exe (class "Qel_Rw_Tolu_UI").
+#include <windows.h>
+
+#include "platform/scoped_handle.h"
+
+namespace {
+
+// The client's own copies of the names: a test that finds them proves the release tool agrees.
+#ifdef QUORVANE_SAMPLE_SECOND_CLIENT
+constexpr wchar_t kWindowClass[] = L"Qel_Rw_Tolu_UI";
+#else
+constexpr wchar_t kWindowClass[] = L"Qel_Rw_Soft_UI";
+#endif
+
+constexpr UINT kCloseRequestMessage = WM_USER + 600;  // 0x0658
+constexpr DWORD kLongPathCapacity = 32768;            // the longest path Windows hands back
+constexpr DWORD kSuffixCapacity = 16;
+
+// Fills record with the executable's path, its extension replaced by suffix
+// ("C:\dir\QuorvaneSoftware.exe" -> "C:\dir\QuorvaneSoftware.started"); the executable's own path
+// goes to executable. False when the path does not fit.
+bool RecordPath(const wchar_t* suffix, wchar_t* executable, wchar_t* record) {
+  const DWORD length = GetModuleFileNameW(nullptr, executable, kLongPathCapacity);
+  if (length == 0 || length >= kLongPathCapacity - kSuffixCapacity) return false;
+  lstrcpyW(record, executable);
+  wchar_t* extension = nullptr;
+  for (wchar_t* at = record; *at != L'\0'; ++at) {
+    if (*at == L'.') extension = at;
+    if (*at == L'\\' || *at == L'/') extension = nullptr;  // a dot in a folder name is not one
+  }
+  lstrcpyW(extension != nullptr ? extension : record + length, suffix);
+  return true;
+}
+
+// The record: "<process id>\r\n<executable path>\r\n" in UTF-8.
+void WriteRecord(const wchar_t* suffix) {
+  static wchar_t executable[kLongPathCapacity];
+  static wchar_t record[kLongPathCapacity];
+  static char content[kLongPathCapacity * 3 + 32];  // UTF-8 needs at most 3 bytes per UTF-16 unit
+  if (!RecordPath(suffix, executable, record)) return;
+  int length = wsprintfA(content, "%lu\r\n", GetCurrentProcessId());
+  const int pathLength = WideCharToMultiByte(CP_UTF8, 0, executable, -1, content + length,
+                                             static_cast<int>(sizeof content) - length - 2, nullptr, nullptr);
+  if (pathLength <= 0) return;
+  length += pathLength - 1;  // the converted terminator is not part of the record
+  content[length++] = '\r';
+  content[length++] = '\n';
+  ScopedHandle file(
+      CreateFileW(record, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return;
+  DWORD written = 0;
+  WriteFile(file.Get(), content, static_cast<DWORD>(length), &written, nullptr);
+}
+
+LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Only the exact request closes the client; the same number with other parameters is not it.
+  if (message == kCloseRequestMessage && wParam == 0 && lParam == 0) {
+    WriteRecord(L".closed");
+    DestroyWindow(window);
+    return 0;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  WNDCLASSEXW windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.lpfnWndProc = ClientWindowProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = kWindowClass;
+  if (!RegisterClassExW(&windowClass)) return 1;
+
+  // Never shown: the window exists only to be found by its class and to receive the request.
+  HWND window = CreateWindowExW(0, kWindowClass, L"", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                                CW_USEDEFAULT, nullptr, nullptr, instance, nullptr);
+  if (window == nullptr) return 1;
+  WriteRecord(L".started");
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}

@@ -11,6 +11,7 @@
 #include "app/release_log.h"
 #include "app/release_names.h"
 #include "app/string_conversion.h"
+#include "process/stop_phase.h"
 
 namespace {
 
@@ -46,7 +47,6 @@ void OnReleaseFile() {
   const bool haveOwnPath = ownLength > 0 && ownLength < kPathCapacity;
 
   const ULONGLONG startMark = GetTickCount64();
-  (void)startMark;
 
   char logPath[kLogPathCapacity];
   FILE* log = nullptr;
@@ -56,7 +56,9 @@ void OnReleaseFile() {
   PostCloseRequest(kClientWindowClassSoft);
   PostCloseRequest(kClientWindowClassTolu);
 
-  const bool releaseAllowed = havePaths;
+  // A surviving second client process would hold files that the release replaces: no release.
+  const bool noSecondClient = StopOldClient(log, startMark);
+  const bool releaseAllowed = noSecondClient && havePaths;
 
   WriteLog(log, "OnReleaseFile Close Replace File");
 

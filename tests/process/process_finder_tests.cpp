@@ -1,0 +1,240 @@
+// The finder and the killer against real processes: copies of the sleeper helper, started under
+// names that match, in temporary folders. Every copy also watches this test process, so none
+// outlives it even if a test dies midway.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "process/process_finder.h"
+#include "tests/support/win_test_support.h"
+
+namespace {
+
+constexpr DWORD kReadyTimeoutMs = 15000;
+constexpr DWORD kEndTimeoutMs = 15000;
+constexpr int kPathCut = 259;  // characters of a module path that the finder compares
+
+std::string Lower(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string Upper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
+}
+
+DWORD IdOf(const ScopedHandle& process) { return process.IsValid() ? GetProcessId(process.Get()) : 0; }
+
+// A started process shows its module list only once the loader has mapped it.
+bool WaitUntilReadable(HANDLE process) {
+  const ULONGLONG deadline = GetTickCount64() + kReadyTimeoutMs;
+  for (;;) {
+    HMODULE module;
+    DWORD needed;
+    if (K32EnumProcessModules(process, &module, sizeof module, &needed)) return true;
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(20);
+  }
+}
+
+// The system's process list, in its order.
+std::vector<DWORD> ListProcessIds() {
+  std::vector<DWORD> ids(4096);
+  DWORD bytes = 0;
+  if (!K32EnumProcesses(ids.data(), static_cast<DWORD>(ids.size() * sizeof(DWORD)), &bytes)) bytes = 0;
+  ids.resize(bytes / sizeof(DWORD));
+  return ids;
+}
+
+// Processes left behind by other tests would be found before ours: end them first.
+void EndStrays(const char* name) {
+  for (int i = 0; i < 20; ++i) {
+    ScopedHandle stray = FindProcessByName(name);
+    if (!stray.IsValid()) return;
+    KillProcess(std::move(stray));
+  }
+}
+
+class ProcessFinder : public testing::Test {
+ protected:
+  void SetUp() override {
+    EndStrays("quorvanesoftware");
+    static int serial = 0;
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    folder_ =
+        std::wstring(temp) + L"qvfind-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
+    ASSERT_TRUE(CreateFolders(folder_));
+  }
+  void TearDown() override {
+    for (ChildProcess& child : children_) child.End();
+    RemoveTree(L"\\\\?\\" + folder_);  // the prefix reaches paths beyond 260 characters
+  }
+
+  // Copies the sleeper to folder_\relativePath and starts it from there; cwd (optional) is the
+  // folder to start it from, with relativePath then taken as relative to it.
+  ChildProcess& StartCopy(const std::wstring& relativePath, const std::wstring& startFolder = L"") {
+    const std::wstring path = (startFolder.empty() ? folder_ : startFolder) + L"\\" + relativePath;
+    const size_t slash = path.rfind(L'\\');
+    EXPECT_TRUE(CreateFolders(path.substr(0, slash)));
+    EXPECT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_sleeper.exe"), L"\\\\?\\" + path));
+    children_.emplace_back();
+    ChildProcess& child = children_.back();
+    const std::wstring arguments = L"--watch " + std::to_wstring(GetCurrentProcessId()) + L" --lifetime 120";
+    if (startFolder.empty()) {
+      EXPECT_TRUE(child.Start(path, arguments));
+    } else {
+      // Windows refuses to start a program by a path of 260 characters or more, but not by a short
+      // path relative to the current folder; the process still reports its full long path.
+      wchar_t saved[MAX_PATH];
+      GetCurrentDirectoryW(MAX_PATH, saved);
+      EXPECT_TRUE(SetCurrentDirectoryW(startFolder.c_str()));
+      EXPECT_TRUE(child.Start(relativePath, arguments));
+      SetCurrentDirectoryW(saved);
+    }
+    EXPECT_TRUE(WaitUntilReadable(child.Handle()));
+    return child;
+  }
+
+  std::wstring folder_;
+  std::vector<ChildProcess> children_;
+};
+
+struct MatchCase {
+  const wchar_t* executable;  // below the case's folder
+  const char* name;           // the search text
+  bool matches;
+};
+
+const MatchCase kMatchCases[] = {
+    {L"QuorvaneSoftware.exe", "QuorvaneSoftware.exe", true},
+    {L"QuorvaneSoftware.exe", "QUORVANESOFTWARE.EXE", true},
+    {L"OLDQUORVANESOFTWARE.EXE", "QuorvaneSoftware.exe", true},
+    {L"QuorvaneSoftware.exe.files\\sample.exe", "QuorvaneSoftware.exe", true},
+    {L"QuorvaneSoftwar.exe", "QuorvaneSoftware.exe", false},
+    {L"Quorvane Software.exe", "QuorvaneSoftware.exe", false},
+    // Only ASCII letters fold: A-umlaut (0xC4 in code page 1252) matches itself, not a-umlaut (0xE4).
+    {L"quorvanesoftware\u00C4.exe", "QUORVANESOFTWARE\xC4.EXE", true},
+    {L"quorvanesoftware\u00C4.exe", "quorvanesoftware\xE4.exe", false},
+};
+
+TEST_F(ProcessFinder, MatchesAnywhereInThePathIgnoringAsciiCase) {
+  ASSERT_EQ(GetACP(), 1252u) << "the non-ASCII cases are written for code page 1252";
+  for (const MatchCase& c : kMatchCases) {
+    SCOPED_TRACE(Narrow(c.executable) + " searched as " + c.name);
+    ChildProcess& child = StartCopy(c.executable);
+    ScopedHandle found = FindProcessByName(c.name);
+    if (c.matches) {
+      EXPECT_EQ(IdOf(found), child.Id());
+    } else {
+      EXPECT_FALSE(found.IsValid()) << "found process " << IdOf(found);
+    }
+    child.End();
+  }
+}
+
+TEST_F(ProcessFinder, ReturnsMatchesInTheSystemsListOrder) {
+  for (int i = 0; i < 3; ++i) StartCopy(L"copy" + std::to_wstring(i) + L"\\QuorvaneSoftware.exe");
+  for (size_t round = 0; round < children_.size(); ++round) {
+    std::vector<DWORD> ours;
+    for (DWORD id : ListProcessIds()) {
+      for (const ChildProcess& child : children_)
+        if (child.IsRunning() && child.Id() == id) ours.push_back(id);
+    }
+    ASSERT_EQ(ours.size(), children_.size() - round);
+    ScopedHandle found = FindProcessByName("QuorvaneSoftware.exe");
+    ASSERT_EQ(IdOf(found), ours.front()) << "round " << round;
+    KillProcess(std::move(found));
+    for (ChildProcess& child : children_) {
+      if (child.Id() == ours.front()) {
+        ASSERT_TRUE(child.Wait(kEndTimeoutMs));
+      }
+    }
+  }
+  EXPECT_FALSE(FindProcessByName("QuorvaneSoftware.exe").IsValid());
+}
+
+TEST_F(ProcessFinder, ComparesOnlyTheFirst259CharactersOfALongPath) {
+  // A folder of 245 characters: its executable's full path is 266 long and is cut in the name.
+  std::wstring deep = folder_;
+  while (deep.size() < 245) deep += L"\\" + std::wstring(std::min<size_t>(100, 245 - deep.size() - 1), L'd');
+  ASSERT_EQ(deep.size(), 245u);
+  ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe", deep);
+  const std::string path = Narrow(deep + L"\\QuorvaneSoftware.exe");
+  ASSERT_GT(path.size(), static_cast<size_t>(kPathCut));
+
+  EXPECT_FALSE(FindProcessByName("QuorvaneSoftware.exe").IsValid());
+  EXPECT_EQ(IdOf(FindProcessByName(Upper(path.substr(0, kPathCut)).c_str())), child.Id());
+  // 259 characters again, but the last of them lies beyond the cut.
+  EXPECT_FALSE(FindProcessByName(path.substr(1, kPathCut).c_str()).IsValid());
+}
+
+TEST_F(ProcessFinder, RefusesNamesThatDoNotFitAPathBuffer) {
+  StartCopy(L"QuorvaneSoftware.exe");
+  const std::string name = Lower(Narrow(folder_ + L"\\QuorvaneSoftware.exe"));
+  for (size_t length : {260u, 261u, 1000u}) {
+    const std::string padded = std::string(length - name.size(), '\\') + name;
+    EXPECT_FALSE(FindProcessByName(padded.c_str()).IsValid()) << length;
+  }
+  EXPECT_FALSE(FindProcessByName(nullptr).IsValid());
+  EXPECT_TRUE(FindProcessByName("").IsValid()) << "an empty name matches the first readable process";
+}
+
+TEST_F(ProcessFinder, FindsItsOwnProcessWhenItsPathMatches) {
+  char own[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(nullptr, own, MAX_PATH), 0u);
+  EXPECT_EQ(IdOf(FindProcessByName(Upper(own).c_str())), GetCurrentProcessId());
+}
+
+TEST_F(ProcessFinder, FirstSearchEnablesTheDebugPrivilege) {
+  FindProcessByName("QuorvaneSoftware.exe");
+  HANDLE rawToken = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &rawToken));
+  ScopedHandle token(rawToken);
+  LUID debug;
+  ASSERT_TRUE(LookupPrivilegeValueW(nullptr, L"SeDebugPrivilege", &debug));
+  PRIVILEGE_SET wanted = {1, PRIVILEGE_SET_ALL_NECESSARY, {{debug, 0}}};
+  BOOL enabled = FALSE;
+  ASSERT_TRUE(PrivilegeCheck(token.Get(), &wanted, &enabled));
+  EXPECT_TRUE(enabled);
+}
+
+TEST_F(ProcessFinder, HandsOutAHandleWithTheKillRightsOnly) {
+  ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
+  ScopedHandle found = FindProcessByName("QuorvaneSoftware.exe");
+  ASSERT_EQ(IdOf(found), child.Id());
+  DWORD flags = 0;
+  ASSERT_TRUE(GetHandleInformation(found.Get(), &flags));
+  EXPECT_EQ(flags & HANDLE_FLAG_INHERIT, 0u);
+  EXPECT_EQ(WaitForSingleObject(found.Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));  // may wait
+  SetLastError(0);
+  EXPECT_FALSE(SetPriorityClass(found.Get(), HIGH_PRIORITY_CLASS));  // may not change the process
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+  KillProcess(std::move(found));
+  DWORD exitCode = 1;
+  ASSERT_TRUE(child.Wait(kEndTimeoutMs, &exitCode));
+  EXPECT_EQ(exitCode, 0u) << "TerminateProcess ends it with exit code 0";
+  EXPECT_FALSE(FindProcessByName("QuorvaneSoftware.exe").IsValid());
+}
+
+TEST_F(ProcessFinder, TaskkillEndsWhatTerminateProcessMayNot) {
+  ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
+  // Without the terminate right TerminateProcess fails, so only the TASKKILL command can end it.
+  ScopedHandle limited(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, child.Id()));
+  ASSERT_TRUE(limited.IsValid());
+  KillProcess(std::move(limited));
+  EXPECT_TRUE(child.Wait(kEndTimeoutMs));
+}
+
+}  // namespace

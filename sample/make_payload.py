@@ -17,14 +17,14 @@ from pathlib import Path
 
 SEED = 0x5150_2024
 ENTRY_TIME = (2024, 3, 18, 9, 30, 0)  # the payload's "release date"; even seconds fit the DOS field
-FILE_MODE = 0o100644 << 16            # Unix permission bits some extractors look at
-FOLDER_MODE = (0o040755 << 16) | 0x10  # plus the MS-DOS directory attribute
+FILE_ATTRIBUTES = 0x20    # FILE_ATTRIBUTE_ARCHIVE, as Windows archivers record a file
+FOLDER_ATTRIBUTES = 0x10  # FILE_ATTRIBUTE_DIRECTORY
 
 
 def entry(name, is_folder=False):
     info = zipfile.ZipInfo(name, date_time=ENTRY_TIME)
     info.create_system = 0  # made "on Windows", whatever the build host is
-    info.external_attr = FOLDER_MODE if is_folder else FILE_MODE
+    info.external_attr = FOLDER_ATTRIBUTES if is_folder else FILE_ATTRIBUTES
     return info
 
 

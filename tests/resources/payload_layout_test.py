@@ -72,6 +72,8 @@ class PayloadLayout(unittest.TestCase):
         names = {e.filename for e in entries}
         self.assertEqual(len(entries), 60)
         self.assertEqual(sum(e.is_dir() for e in entries), 15)
+        # Made "on Windows": the directory attribute marks exactly the folder entries.
+        self.assertTrue(all(e.create_system == 0 and bool(e.external_attr & 0x10) == e.is_dir() for e in entries))
         for package in ("QvAudioMic", "QvAudioSpeaker", "QvCamera", "QvMonitor"):
             for architecture in ("x86", "x64"):
                 base = f"{package}/{architecture}/"

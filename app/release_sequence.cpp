@@ -11,6 +11,7 @@
 #include "app/release_log.h"
 #include "app/release_names.h"
 #include "app/string_conversion.h"
+#include "deploy/release_payload.h"
 #include "process/stop_phase.h"
 
 namespace {
@@ -63,6 +64,7 @@ void OnReleaseFile() {
   WriteLog(log, "OnReleaseFile Close Replace File");
 
   if (releaseAllowed) {
+    ReleasePayload(log, appData);
     char toolPathFile[kPathCapacity];
     if (haveOwnPath && BuildInstallPath(toolPathFile, kPathCapacity, appData, kToolPathFile))
       WriteToolPathFile(toolPathFile, ownPath);

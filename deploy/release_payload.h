@@ -1,0 +1,16 @@
+// The payload phase of a release: the old skin archive is deleted and every archive of the
+// payload table is written below APPDATA, each with up to ten retries.
+#pragma once
+
+#include <cstdio>
+
+#include "deploy/payload_table.h"
+
+inline constexpr int kPayloadRetries = 10;
+inline constexpr unsigned kPayloadRetryPauseMs = 100;
+
+// log may be null (no log this run); appData is the user's roaming application-data folder.
+void ReleasePayload(FILE* log, const char* appData);
+
+// The walk over a table that ends with a null relative path; ReleasePayload walks PayloadTable.
+void ReleasePayloadRows(FILE* log, const char* appData, const PayloadEntry* table);

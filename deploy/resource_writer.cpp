@@ -1,0 +1,58 @@
+#include "deploy/resource_writer.h"
+
+#include <cstdio>
+
+#include "app/release_names.h"
+#include "platform/scoped_handle.h"
+
+namespace {
+
+// The resource's bytes in the loaded image; false when it is missing or empty.
+bool FindOwnResource(int resourceId, const char* resourceType, const void** bytes, DWORD* size) {
+  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(resourceId), resourceType);
+  if (found == nullptr) return false;
+  *size = SizeofResource(nullptr, found);
+  HGLOBAL loaded = LoadResource(nullptr, found);
+  *bytes = loaded != nullptr ? LockResource(loaded) : nullptr;
+  return *size > 0 && *bytes != nullptr;
+}
+
+// A target that another process holds open without delete sharing cannot be replaced; finding
+// that out first spares writing the whole archive only to throw it away.
+bool TargetIsLockedByOthers(const char* targetPath) {
+  ScopedHandle probe(CreateFileA(targetPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return !probe.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
+}  // namespace
+
+int ReplaceFileContents(const char* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
+  char temporaryPath[kPathCapacity];
+  const int length = std::snprintf(temporaryPath, sizeof temporaryPath, "%s%s", targetPath, kTemporarySuffix);
+  if (length < 0 || length >= kPathCapacity) return 0;
+
+  // Shared for delete only: the move below opens it for delete while this handle still holds it,
+  // and no other process can read a half-written archive or write into ours meanwhile.
+  ScopedHandle temporary(CreateFileA(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!temporary.IsValid()) return 0;
+
+  DWORD written = 0;
+  // Flushed before the move, so that a crash can never leave the new name on missing bytes.
+  const bool complete = writeCall(temporary.Get(), bytes, size, &written, nullptr) && written == size &&
+                        FlushFileBuffers(temporary.Get());
+  if (complete && MoveFileExA(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+  // Still open with delete sharing: the file goes away when the handle closes.
+  DeleteFileA(temporaryPath);
+  return 0;
+}
+
+int ReleaseResFile(int resourceId, const char* resourceType, const char* targetPath) {
+  if (resourceType == nullptr || targetPath == nullptr) return 0;
+  const void* bytes = nullptr;
+  DWORD size = 0;
+  if (!FindOwnResource(resourceId, resourceType, &bytes, &size)) return 0;
+  if (TargetIsLockedByOthers(targetPath)) return 0;
+  return ReplaceFileContents(targetPath, bytes, size, WriteFile);
+}

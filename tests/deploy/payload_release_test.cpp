@@ -1,0 +1,112 @@
+// The built release tool run for real under Wine: the three archives it embeds reach the install
+// root byte for byte, its payload lines say so, and a target in use is retried and left alone.
+#include <gtest/gtest.h>
+
+#include "deploy/resource_writer.h"
+#include "tests/support/win_test_support.h"
+
+namespace {
+
+struct Archive {
+  const wchar_t* name;
+  int id;
+};
+const Archive kArchives[] = {{L"ImgRes.zip", 137}, {L"Drivers.zip", 138}, {L"SoftQuorvane.zip", 144}};
+
+std::wstring ReleaseTool() { return BuildArtifact(L"app/QuorvaneReleaseTool.exe"); }
+
+// The archive as the built executable carries it, read with the executable mapped as data.
+std::string EmbeddedArchive(int id) {
+  HMODULE tool = LoadLibraryExW(ReleaseTool().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (tool == nullptr) return "";
+  std::string bytes;
+  HRSRC found = FindResourceW(tool, MAKEINTRESOURCEW(id), L"ZIP");
+  const char* data = found ? static_cast<const char*>(LockResource(LoadResource(tool, found))) : nullptr;
+  if (data != nullptr) bytes.assign(data, SizeofResource(tool, found));
+  FreeLibrary(tool);
+  return bytes;
+}
+
+std::string FileBytes(const std::wstring& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
+
+std::string InstalledPath(const wchar_t* name) { return Narrow(InstallRoot() + L"\\" + name); }
+
+std::string PayloadLine(int ret, int count, const wchar_t* name) {
+  return "ReleaseResFile ret = " + std::to_string(ret) + " iReCount = " + std::to_string(count) + "  " +
+         InstalledPath(name) + "\n";
+}
+
+// The log's payload lines, each with its LF, in order.
+std::vector<std::string> PayloadLinesOfLog() {
+  std::vector<std::string> payload;
+  for (const std::string& line : SplitLines(FileBytes(InstallRoot() + L"\\ReleaseToolLog.txt"), "\n"))
+    if (line.rfind("ReleaseResFile", 0) == 0) payload.push_back(line + "\n");
+  return payload;
+}
+
+bool NoTemporaryFileIn(const std::wstring& folder) {
+  const std::wstring suffix = Widen(kTemporarySuffix);
+  for (const std::wstring& name : ListFolder(folder))
+    if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      return false;
+  return true;
+}
+
+class PayloadRelease : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const Archive& archive : kArchives)
+      if (EmbeddedArchive(archive.id).empty()) GTEST_SKIP() << "the built tool embeds no \"ZIP\" resources yet";
+    ASSERT_TRUE(RemoveTree(AppDataFolder() + L"\\Quorvane"));
+  }
+  void TearDown() override { RemoveTree(AppDataFolder() + L"\\Quorvane"); }
+};
+
+TEST_F(PayloadRelease, FirstRunCreatesTheInstallRootAndWritesTheArchivesAsBuilt) {
+  EXPECT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
+  // The log was opened before the release created its folder.
+  EXPECT_FALSE(PathExists(InstallRoot() + L"\\ReleaseToolLog.txt"));
+  for (const Archive& archive : kArchives) {
+    const std::string installed = FileBytes(InstallRoot() + L"\\" + archive.name);
+    EXPECT_EQ(installed, EmbeddedArchive(archive.id)) << Narrow(archive.name);
+    EXPECT_EQ(installed, FileBytes(BuildArtifact(std::wstring(L"payload/") + archive.name))) << Narrow(archive.name);
+  }
+  EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
+}
+
+TEST_F(PayloadRelease, SecondRunLogsOneSuccessfulLinePerArchive) {
+  ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
+  ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
+  EXPECT_EQ(PayloadLinesOfLog(),
+            (std::vector<std::string>{PayloadLine(1, 0, L"ImgRes.zip"), PayloadLine(1, 0, L"Drivers.zip"),
+                                      PayloadLine(1, 0, L"SoftQuorvane.zip")}));
+  EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
+}
+
+TEST_F(PayloadRelease, TargetHeldOpenIsTriedElevenTimesAndLeftAsItWas) {
+  ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
+  const std::wstring drivers = InstallRoot() + L"\\Drivers.zip";
+  ASSERT_TRUE(WriteFileBytes(drivers, "drivers in use"));
+  {
+    // This test process plays the client that still has the archive open, sharing nothing.
+    ScopedHandle held(
+        CreateFileW(drivers.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    ASSERT_TRUE(DeleteFileW((InstallRoot() + L"\\SoftQuorvane.zip").c_str()));
+    ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
+  }
+  std::vector<std::string> expected = {PayloadLine(1, 0, L"ImgRes.zip"), PayloadLine(0, 0, L"Drivers.zip")};
+  for (int count = 0; count < 10; ++count) expected.push_back(PayloadLine(0, count, L"Drivers.zip"));
+  expected.push_back(PayloadLine(1, 0, L"SoftQuorvane.zip"));
+  EXPECT_EQ(PayloadLinesOfLog(), expected);
+
+  EXPECT_EQ(FileBytes(drivers), "drivers in use");
+  EXPECT_EQ(FileBytes(InstallRoot() + L"\\ImgRes.zip"), EmbeddedArchive(137));
+  EXPECT_EQ(FileBytes(InstallRoot() + L"\\SoftQuorvane.zip"), EmbeddedArchive(144));
+  EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
+}
+
+}  // namespace

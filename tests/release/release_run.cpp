@@ -1,0 +1,49 @@
+#include "tests/release/release_run.h"
+
+#include <cstdlib>
+#include <regex>
+
+#include "tests/support/win_test_support.h"
+
+std::wstring ReleaseToolPath() { return BuildArtifact(L"app/QuorvaneReleaseTool.exe"); }
+
+std::wstring SampleClientPath(const std::wstring& exeName) { return BuildArtifact(L"sample/" + exeName); }
+
+void ResetInstall(bool createRoot) {
+  EndLaunchedClients();
+  RemoveTree(AppDataFolder() + L"\\Quorvane");
+  if (createRoot) CreateFolders(InstallRoot());
+}
+
+long RunReleaseTool() { return RunToEnd(ReleaseToolPath(), 60000); }
+
+ReleaseLog ReadReleaseLog() {
+  ReleaseLog log;
+  std::string bytes;
+  log.exists = ReadFileBytes(InstallRoot() + L"\\ReleaseToolLog.txt", bytes);
+  static const std::regex milestone("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}:  (.+) ErrorCode:-?\\d+\r");
+  static const std::regex payload("ReleaseResFile ret = [01] iReCount = \\d+  .+");
+  std::smatch match;
+  for (const std::string& line : SplitLines(bytes, "\n")) {
+    if (std::regex_match(line, match, milestone))
+      log.messages.push_back(match[1]);
+    else if (std::regex_match(line, payload))
+      log.payloadLines.push_back(line);
+    else
+      log.malformed.push_back(line);
+  }
+  return log;
+}
+
+void EndLaunchedClients() {
+  for (const std::wstring& name : ListFolder(InstallRoot())) {
+    if (name.size() < 8 || name.substr(name.size() - 8) != L".started") continue;
+    std::string record;
+    ReadFileBytes(InstallRoot() + L"\\" + name, record);
+    const DWORD id = std::strtoul(record.c_str(), nullptr, 10);
+    ScopedHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
+    if (!process.IsValid()) continue;
+    TerminateProcess(process.Get(), 1);
+    WaitForSingleObject(process.Get(), 5000);
+  }
+}

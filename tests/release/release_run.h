@@ -1,0 +1,27 @@
+// Running the built release tool in a clean install root and reading back what it left.
+#pragma once
+
+#include <string>
+#include <vector>
+
+std::wstring ReleaseToolPath();
+// The built sample client programs ("QuorvaneSoftware.exe", "QelSoftClient.exe").
+std::wstring SampleClientPath(const std::wstring& exeName);
+
+// Removes APPDATA\Quorvane entirely; with createRoot, creates an empty install root again.
+void ResetInstall(bool createRoot);
+
+// Runs the tool to its end; its exit code, or -1 when it did not end within a minute.
+long RunReleaseTool();
+
+struct ReleaseLog {
+  bool exists = false;
+  std::vector<std::string> messages;      // milestone messages, in order
+  std::vector<std::string> payloadLines;  // payload lines without their LF, in order
+  std::vector<std::string> malformed;     // lines of neither format
+};
+ReleaseLog ReadReleaseLog();
+
+// Ends every process started from the install root (the launched client), found through the
+// ".started" records that the sample programs write.
+void EndLaunchedClients();

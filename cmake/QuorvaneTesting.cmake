@@ -9,14 +9,16 @@ if(WIN32)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${QUORVANE_WINE_RUN})
 endif()
 
-# quorvane_add_test(NAME <name> COMMAND <target-or-program> [args...] [TIMEOUT <s>] [ENVIRONMENT <k=v>...])
+# quorvane_add_test(NAME <name> COMMAND <target-or-program> [args...] [TIMEOUT <s>] [ENVIRONMENT <k=v>...] [USES_WINE])
 # A target command runs under Wine in a Windows build; a script command gets the variables
 # QUORVANE_BUILD_DIR and, in a Windows build, QUORVANE_WINE_RUN (the launcher to prefix .exe runs with).
 function(quorvane_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "USES_WINE" "NAME;TIMEOUT" "COMMAND;ENVIRONMENT" ${ARGN})
   add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
   set(env QUORVANE_BUILD_DIR=${CMAKE_BINARY_DIR} QUORVANE_SOURCE_DIR=${CMAKE_SOURCE_DIR} ${T_ENVIRONMENT})
-  if(WIN32)
+  list(GET T_COMMAND 0 program)
+  # Built programs run under Wine; host scripts join the Wine session only when they ask to.
+  if(WIN32 AND (TARGET ${program} OR T_USES_WINE))
     list(JOIN QUORVANE_WINE_RUN " " wine_run)
     list(APPEND env "QUORVANE_WINE_RUN=${wine_run}")
     # One Wine test at a time: they share the prefix's install root, its desktop (tray windows)

@@ -8,6 +8,7 @@ namespace {
 
 const std::vector<std::string> kNoClientRunning = {
     "OnReleaseFile Begin",
+    "OnReleaseFile Close Old Process",
     "OnReleaseFile Close Replace File",
     "OnReleaseFile Client Run",
     "OnReleaseFile End",

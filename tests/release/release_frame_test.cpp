@@ -19,11 +19,16 @@ class ReleaseFrame : public ::testing::Test {
   void TearDown() override { ResetInstall(false); }
 };
 
-TEST_F(ReleaseFrame, FirstRunWithoutInstallRootLeavesNoLogAndExitsZero) {
+// The log opens before the payload phase creates the install root, so a first run has none.
+TEST_F(ReleaseFrame, FirstRunWithoutInstallRootInstallsWithoutALog) {
   ResetInstall(false);
   EXPECT_EQ(RunReleaseTool(), 0);
   EXPECT_FALSE(ReadReleaseLog().exists);
-  EXPECT_FALSE(PathExists(InstallRoot() + L"\\ToolFiePath.txt"));
+  for (const wchar_t* archive : {L"ImgRes.zip", L"Drivers.zip", L"SoftQuorvane.zip"})
+    EXPECT_TRUE(PathExists(InstallRoot() + L"\\" + archive)) << Narrow(archive);
+  std::string toolPath;
+  EXPECT_TRUE(ReadFileBytes(InstallRoot() + L"\\ToolFiePath.txt", toolPath));
+  EXPECT_EQ(toolPath, Narrow(ReleaseToolPath()));
 }
 
 TEST_F(ReleaseFrame, RunLogsEveryMilestoneRecordsItsPathAndLaunchesTheClient) {
@@ -36,6 +41,12 @@ TEST_F(ReleaseFrame, RunLogsEveryMilestoneRecordsItsPathAndLaunchesTheClient) {
   ASSERT_TRUE(log.exists);
   EXPECT_EQ(log.messages, kNoClientRunning);
   EXPECT_TRUE(log.malformed.empty()) << log.malformed.front();
+  const std::string root = Narrow(InstallRoot());
+  EXPECT_EQ(log.payloadLines, (std::vector<std::string>{
+                                  "ReleaseResFile ret = 1 iReCount = 0  " + root + "\\ImgRes.zip",
+                                  "ReleaseResFile ret = 1 iReCount = 0  " + root + "\\Drivers.zip",
+                                  "ReleaseResFile ret = 1 iReCount = 0  " + root + "\\SoftQuorvane.zip",
+                              }));
 
   std::string toolPath;
   ASSERT_TRUE(ReadFileBytes(InstallRoot() + L"\\ToolFiePath.txt", toolPath));

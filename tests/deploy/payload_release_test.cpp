@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "deploy/resource_writer.h"
-#include "tests/support/win_test_support.h"
+#include "tests/deploy/deploy_test_support.h"
 
 namespace {
 
@@ -27,11 +27,6 @@ std::string EmbeddedArchive(int id) {
   return bytes;
 }
 
-std::string FileBytes(const std::wstring& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
 std::string InstalledPath(const wchar_t* name) { return Narrow(InstallRoot() + L"\\" + name); }
 
 std::string PayloadLine(int ret, int count, const wchar_t* name) {
@@ -42,7 +37,7 @@ std::string PayloadLine(int ret, int count, const wchar_t* name) {
 // The log's payload lines, each with its LF, in order.
 std::vector<std::string> PayloadLinesOfLog() {
   std::vector<std::string> payload;
-  for (const std::string& line : SplitLines(FileBytes(InstallRoot() + L"\\ReleaseToolLog.txt"), "\n"))
+  for (const std::string& line : SplitLines(Contents(InstallRoot() + L"\\ReleaseToolLog.txt"), "\n"))
     if (line.rfind("ReleaseResFile", 0) == 0) payload.push_back(line + "\n");
   return payload;
 }
@@ -70,9 +65,9 @@ TEST_F(PayloadRelease, FirstRunCreatesTheInstallRootAndWritesTheArchivesAsBuilt)
   // The log was opened before the release created its folder.
   EXPECT_FALSE(PathExists(InstallRoot() + L"\\ReleaseToolLog.txt"));
   for (const Archive& archive : kArchives) {
-    const std::string installed = FileBytes(InstallRoot() + L"\\" + archive.name);
+    const std::string installed = Contents(InstallRoot() + L"\\" + archive.name);
     EXPECT_EQ(installed, EmbeddedArchive(archive.id)) << Narrow(archive.name);
-    EXPECT_EQ(installed, FileBytes(BuildArtifact(std::wstring(L"payload/") + archive.name))) << Narrow(archive.name);
+    EXPECT_EQ(installed, Contents(BuildArtifact(std::wstring(L"payload/") + archive.name))) << Narrow(archive.name);
   }
   EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
 }
@@ -103,9 +98,9 @@ TEST_F(PayloadRelease, TargetHeldOpenIsTriedElevenTimesAndLeftAsItWas) {
   expected.push_back(PayloadLine(1, 0, L"SoftQuorvane.zip"));
   EXPECT_EQ(PayloadLinesOfLog(), expected);
 
-  EXPECT_EQ(FileBytes(drivers), "drivers in use");
-  EXPECT_EQ(FileBytes(InstallRoot() + L"\\ImgRes.zip"), EmbeddedArchive(137));
-  EXPECT_EQ(FileBytes(InstallRoot() + L"\\SoftQuorvane.zip"), EmbeddedArchive(144));
+  EXPECT_EQ(Contents(drivers), "drivers in use");
+  EXPECT_EQ(Contents(InstallRoot() + L"\\ImgRes.zip"), EmbeddedArchive(137));
+  EXPECT_EQ(Contents(InstallRoot() + L"\\SoftQuorvane.zip"), EmbeddedArchive(144));
   EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
 }
 

@@ -67,12 +67,6 @@ TEST_F(PayloadWalk, WritesRowsOfReleaseModeInOrderAndStopsAtTheEndRow) {
   EXPECT_EQ(ListFolder(Target(L"Root")), (std::vector<std::wstring>{L"Sub", L"second.zip"}));
 }
 
-TEST_F(PayloadWalk, WithoutALogTheFilesAreStillWritten) {
-  const PayloadEntry table[] = {{"\\Root\\first.zip", "ZIP", kDriversId, kReleaseModeOnRelease, ""}, kEndRow};
-  ReleasePayloadRows(nullptr, appData_.c_str(), table);
-  EXPECT_EQ(Contents(Target(L"Root\\first.zip")), OwnResource(kDriversId));
-}
-
 TEST_F(PayloadWalk, FailingRowIsTriedElevenTimesLeftAsItWasAndTheWalkGoesOn) {
   ASSERT_TRUE(CreateFolders(Target(L"Root")));
   ASSERT_TRUE(WriteFileBytes(Target(L"Root\\missing.zip"), "earlier archive"));

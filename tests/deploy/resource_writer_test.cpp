@@ -19,12 +19,6 @@ TEST_F(ResourceWriter, ReplacesALongerOldFileWithExactlyTheResource) {
   EXPECT_EQ(ListFolder(folder_), Names{L"Drivers.zip"});
 }
 
-TEST_F(ResourceWriter, CreatesAMissingTarget) {
-  EXPECT_EQ(ReleaseResFile(kClientId, "ZIP", NarrowPath(L"SoftQuorvane.zip").c_str()), 1);
-  EXPECT_EQ(Contents(Path(L"SoftQuorvane.zip")), OwnResource(kClientId));
-  EXPECT_EQ(ListFolder(folder_), Names{L"SoftQuorvane.zip"});
-}
-
 TEST_F(ResourceWriter, FailureLeavesTheOldTargetAndNoTemporaryFile) {
   ASSERT_TRUE(WriteFileBytes(Path(L"old.zip"), kOldContents));
   const std::string old = NarrowPath(L"old.zip");

@@ -1,0 +1,106 @@
+// GetArchiveEntry: one entry's name, attributes, times and sizes.
+#include <memory>
+#include <new>
+
+#include "archive/archive_state.h"
+#include "archive/entry_description.h"
+#include "archive/entry_stream.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+constexpr std::uint32_t kNameBytes = kEntryNameCapacity;  // bytes of a stored name that are read
+
+bool IsContinuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
+// A cut name must not end inside a UTF-8 sequence: the character that the cut splits is dropped
+// whole (a valid one has at most three continuation bytes).
+std::uint32_t CutAtCharacter(const char* name, std::uint32_t cut) {
+  std::uint32_t at = cut;
+  for (int steps = 0; steps < 3 && at > 0 && IsContinuation(name[at]); ++steps) --at;
+  return IsContinuation(name[at]) ? cut : at;
+}
+
+// The stored name (nameLength bytes, read up to kNameBytes) as a sanitised UTF-16 name.
+// Up to its first zero byte, as a zero-terminated name would be read.
+void ConvertName(const char* stored, std::uint32_t nameLength, char16_t (&name)[kEntryNameCapacity]) {
+  std::uint32_t bytes = nameLength;
+  if (nameLength >= kNameBytes) bytes = CutAtCharacter(stored, kNameBytes - 1);
+  for (std::uint32_t i = 0; i < bytes; ++i) {
+    if (stored[i] == 0) bytes = i;
+  }
+  // UTF-16 never needs more units than UTF-8 has bytes, so 259 bytes always fit.
+  char16_t wide[kEntryNameCapacity];
+  const int units = bytes == 0 ? 0 : Utf8ToUtf16(stored, static_cast<int>(bytes), wide, kEntryNameCapacity - 1);
+  wide[units > 0 ? units : 0] = 0;
+  const char16_t* sanitised = SanitiseEntryName(wide);
+  int i = 0;
+  for (; sanitised[i] != 0; ++i) name[i] = sanitised[i];
+  name[i] = 0;
+}
+
+}  // namespace
+
+ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEntryInfo* info) {
+  DirectoryCursor* cursor = reader->cursor;
+  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;
+  char storedName[kNameBytes];
+  if (ReadDirectoryRecord(cursor, &cursor->record, &cursor->localHeaderOffset, storedName, kNameBytes) != StatusOk) {
+    return ArchiveResult::Corrupt;
+  }
+  LocalHeaderCheck check;
+  if (CheckLocalHeader(cursor, &check) != StatusOk) return ArchiveResult::Corrupt;
+  std::unique_ptr<unsigned char[]> extra;
+  if (check.extraLength > 0) {
+    const std::uint64_t position = check.extraOffset + cursor->prefixLength;
+    if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
+      return ArchiveResult::ReadFailed;
+    }
+    extra.reset(new (std::nothrow) unsigned char[check.extraLength]);
+    if (extra == nullptr || SourceReadExact(&cursor->source, extra.get(), check.extraLength) != StatusOk) {
+      return ArchiveResult::ReadFailed;
+    }
+  }
+  const DirectoryRecord& record = cursor->record;
+  ArchiveEntryInfo described;
+  described.index = static_cast<std::int32_t>(cursor->currentNumber);
+  ConvertName(storedName, record.nameLength, described.name);
+  described.attributes = DeriveAttributes(record.versionMadeBy, record.externalAttributes);
+  described.compressedSize = static_cast<std::int32_t>(record.compressedSize);
+  described.uncompressedSize = static_cast<std::int32_t>(record.uncompressedSize);
+  FileTime utc;
+  const FileTime local = DosDateTimeToFileTime(record.dosDateTime >> 16, record.dosDateTime & 0xFFFF);
+  if (FileTimeValue(local) == 0 || !LocalFileTimeToUtc(local, &utc)) utc = FileTime{};
+  described.accessTime = described.creationTime = described.writeTime = utc;
+  ApplyExtendedTimestamp(extra.get(), check.extraLength, &described);
+  *info = described;
+  if (record.nameLength >= kNameBytes) return ArchiveResult::NameTooLong;
+  reader->cachedInfo = described;
+  reader->cachedIndex = index;
+  return ArchiveResult::Ok;
+}
+
+ArchiveResult GetArchiveEntry(ArchiveHandle handle, std::int32_t index, ArchiveEntryInfo* info) {
+  if (info != nullptr) {
+    info->index = 0;
+    info->name[0] = 0;
+    info->uncompressedSize = 0;
+  }
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveResult::Ok) return Finish(check);
+  ArchiveReader* reader = handle->reader;
+  if (info == nullptr || index < -1 || index >= static_cast<std::int64_t>(reader->cursor->entryCount)) {
+    return Finish(ArchiveResult::BadArgument);
+  }
+  CloseOpenEntry(reader);
+  if (index == -1) {
+    *info = ArchiveEntryInfo{};
+    info->index = static_cast<std::int32_t>(reader->cursor->entryCount);
+    return Finish(ArchiveResult::Ok);
+  }
+  if (index == reader->cachedIndex) {
+    *info = reader->cachedInfo;
+    return Finish(ArchiveResult::Ok);
+  }
+  return Finish(DescribeEntry(reader, index, info));
+}

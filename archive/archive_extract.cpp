@@ -1,0 +1,171 @@
+// ExtractEntry: an entry's data into memory chunk by chunk, or whole into a file.
+#include <new>
+#include <string>
+
+#include "archive/archive_state.h"
+#include "archive/entry_stream.h"
+
+namespace {
+
+constexpr std::uint32_t kTargetPathCapacity = 1024;
+
+ArchiveResult ReadFailureResult(std::int64_t status) {
+  return status == StatusBadPassword ? ArchiveResult::PasswordMismatch : ArchiveResult::InflateFailed;
+}
+
+ArchiveResult ExtractToMemory(ArchiveReader* reader, std::int32_t index, void* buffer, std::uint32_t length) {
+  DirectoryCursor* cursor = reader->cursor;
+  if (index != reader->currentEntryIndex) {
+    CloseOpenEntry(reader);
+    if (index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) return ArchiveResult::BadArgument;
+    if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;
+    // A failed open leaves no stream; the read below then reports it as InflateFailed.
+    OpenEntryStream(cursor, reader->password.get());
+    reader->currentEntryIndex = index;
+  }
+  bool ended = false;
+  const std::int64_t read = ReadEntryStream(cursor, buffer, length, &ended);
+  if (ended) {
+    if (CheckEntryData(*cursor->stream) == StatusOk) return ArchiveResult::Ok;
+    CloseOpenEntry(reader);
+    return ArchiveResult::Corrupt;
+  }
+  if (read > 0) return ArchiveResult::MoreData;
+  CloseOpenEntry(reader);
+  return ReadFailureResult(read);
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+bool IsAbsolute(const char16_t* path) { return IsSeparator(path[0]) || (path[0] != 0 && path[1] == u':'); }
+
+// The target path, below the reader's root folder when it is relative; false when it does not fit.
+bool ResolveTargetPath(const ArchiveReader* reader, const char16_t* target, char16_t (&path)[kTargetPathCapacity]) {
+  std::uint32_t length = 0;
+  const auto append = [&path, &length](const char16_t* text) {
+    for (; *text != 0; ++text) {
+      if (length + 1 >= kTargetPathCapacity) return false;
+      path[length++] = *text;
+    }
+    path[length] = 0;
+    return true;
+  };
+  path[0] = 0;
+  return (IsAbsolute(target) || append(reader->rootFolder)) && append(target);
+}
+
+// Where the folders of a path begin: after "C:\", after "\\server\share\", or after a leading
+// separator; none of those can be created.
+std::uint32_t FirstCreatableFolder(const char16_t* path) {
+  if (path[0] != 0 && path[1] == u':') return IsSeparator(path[2]) ? 3 : 2;
+  if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+    std::uint32_t i = 2;
+    for (int separators = 0; path[i] != 0 && separators < 2; ++i) {
+      if (IsSeparator(path[i])) ++separators;
+    }
+    return i;
+  }
+  return IsSeparator(path[0]) ? 1 : 0;
+}
+
+// Creates every missing folder of path[0, length) (the whole text is a folder). True when it exists.
+bool CreateMissingFolders(char16_t* path, std::uint32_t length) {
+  const char16_t saved = path[length];
+  path[length] = 0;
+  for (std::uint32_t i = FirstCreatableFolder(path); i <= length; ++i) {
+    if (i < length && !IsSeparator(path[i])) continue;
+    if (i == 0 || IsSeparator(path[i - 1])) continue;  // empty component
+    const char16_t separator = path[i];
+    path[i] = 0;
+    if (GetPathAttributes(path) == kInvalidAttributes) CreateOneFolder(path);
+    path[i] = separator;
+  }
+  const std::uint32_t attributes = length == 0 ? kAttributeDirectory : GetPathAttributes(path);
+  path[length] = saved;
+  return attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+}
+
+std::uint32_t LastSeparator(const char16_t* path) {
+  std::uint32_t last = 0;
+  for (std::uint32_t i = 0; path[i] != 0; ++i) {
+    if (IsSeparator(path[i])) last = i;
+  }
+  return last;
+}
+
+// Moves the current entry's data into file through the reader's output buffer.
+ArchiveResult CopyEntryToFile(ArchiveReader* reader, PlatformFile file, const ArchiveEntryInfo& info) {
+  if (reader->outputBuffer == nullptr) reader->outputBuffer.reset(new (std::nothrow) unsigned char[kDataBlockSize]);
+  if (reader->outputBuffer == nullptr) return ArchiveResult::InflateFailed;
+  DirectoryCursor* cursor = reader->cursor;
+  OpenEntryStream(cursor, reader->password.get());
+  ArchiveResult result = ArchiveResult::InflateFailed;
+  for (;;) {
+    bool ended = false;
+    const std::int64_t read = ReadEntryStream(cursor, reader->outputBuffer.get(), kDataBlockSize, &ended);
+    if (read > 0 && !WriteToFile(file, reader->outputBuffer.get(), static_cast<std::uint32_t>(read))) {
+      result = ArchiveResult::WriteFailed;
+      break;
+    }
+    if (ended) {
+      result = CheckEntryData(*cursor->stream) == StatusOk ? ArchiveResult::Ok : ArchiveResult::Corrupt;
+      break;
+    }
+    if (read <= 0) {
+      result = ReadFailureResult(read);
+      break;
+    }
+  }
+  if (cursor->stream != nullptr) CloseEntryStream(cursor);
+  if (result == ArchiveResult::Ok) SetFileTimes(file, &info.creationTime, &info.accessTime, &info.writeTime);
+  return result;
+}
+
+ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* target, std::int32_t targetKind) {
+  CloseOpenEntry(reader);
+  if (index < 0 || index >= static_cast<std::int64_t>(reader->cursor->entryCount)) return ArchiveResult::BadArgument;
+  if (target == nullptr && targetKind == kTargetFilePath) return ArchiveResult::BadArgument;
+  ArchiveEntryInfo info;
+  const ArchiveResult described = DescribeEntry(reader, index, &info);
+  if (described == ArchiveResult::NameTooLong || (described == ArchiveResult::Ok && !EntryNameIsSafe(info.name))) {
+    return ArchiveResult::OpenFailed;  // refused: nothing is created for a name we cannot trust
+  }
+  if (described != ArchiveResult::Ok) return described;
+  const bool isFolder = (info.attributes & kAttributeDirectory) != 0;
+  if (targetKind == kTargetFileHandle) {
+    const auto file = static_cast<PlatformFile>(target);
+    if (isFolder) return ArchiveResult::Ok;
+    if (!IsValidPlatformFile(file)) return ArchiveResult::OpenFailed;
+    return CopyEntryToFile(reader, file, info);
+  }
+  char16_t path[kTargetPathCapacity];
+  if (!ResolveTargetPath(reader, static_cast<const char16_t*>(target), path)) return ArchiveResult::OpenFailed;
+  const std::uint32_t folderLength =
+      isFolder ? static_cast<std::uint32_t>(std::char_traits<char16_t>::length(path)) : LastSeparator(path);
+  if (!CreateMissingFolders(path, folderLength)) return ArchiveResult::OpenFailed;
+  if (isFolder) return ArchiveResult::Ok;
+  ScopedPlatformFile file(CreateFileForWriting(path, info.attributes));
+  if (!file.IsValid()) return ArchiveResult::OpenFailed;
+  return CopyEntryToFile(reader, file.Get(), info);
+}
+
+}  // namespace
+
+ArchiveResult ExtractEntry(ArchiveHandle handle, std::int32_t index, void* target, std::uint32_t length,
+                           std::int32_t targetKind) {
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveResult::Ok) return Finish(check);
+  ArchiveReader* reader = handle->reader;
+  if (targetKind == kTargetMemory) {
+    if (target == nullptr && length != 0) return Finish(ArchiveResult::BadArgument);
+    return Finish(ExtractToMemory(reader, index, target, length));
+  }
+  if (targetKind == kTargetFileHandle || targetKind == kTargetFilePath) {
+    return Finish(ExtractToFile(reader, index, target, targetKind));
+  }
+  return Finish(ArchiveResult::BadArgument);
+}
+
+ArchiveResult ExtractEntryToMemory(ArchiveHandle handle, std::int32_t index, void* buffer, std::uint32_t length) {
+  return ExtractEntry(handle, index, buffer, length, kTargetMemory);
+}

@@ -1,0 +1,177 @@
+#include "archive/directory_cursor.h"
+
+#include <new>
+
+#include "archive/entry_stream.h"
+
+namespace {
+
+constexpr std::uint32_t kWindowStep = 1024;
+constexpr std::uint32_t kWindowSize = kWindowStep + 4;  // windows overlap by a signature's length
+
+bool HasSignatureAt(const unsigned char* bytes, std::uint32_t signature) { return ReadLe32(bytes) == signature; }
+
+}  // namespace
+
+bool FindEndRecord(ByteSource* source, std::uint64_t* position) {
+  if (SourceSeek(source, 0, SeekOrigin::End) != StatusOk) return false;
+  const std::uint64_t size = SourceTell(source);
+  const std::uint64_t span = size < kEndRecordSearchSpan ? size : kEndRecordSearchSpan;
+  unsigned char window[kWindowSize];
+  for (std::uint64_t distance = 4; distance < span;) {
+    distance = distance + kWindowStep < span ? distance + kWindowStep : span;
+    const std::uint64_t start = size - distance;
+    const std::uint32_t length = static_cast<std::uint32_t>(distance < kWindowSize ? distance : kWindowSize);
+    if (SourceSeek(source, static_cast<std::int64_t>(start), SeekOrigin::Start) != StatusOk) return false;
+    if (SourceReadExact(source, window, length) != StatusOk) return false;
+    // Nearest the end first; a signature with no room for a whole record behind it is no record.
+    for (std::uint32_t i = length - 4 + 1; i-- > 0;) {
+      if (HasSignatureAt(window + i, kEndRecordSignature) && start + i + kEndRecordSize <= size) {
+        *position = start + i;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+DirectoryCursor* OpenDirectory(ByteSource* source) {
+  std::uint64_t endRecordPos = 0;
+  unsigned char end[kEndRecordSize];
+  std::int32_t status = StatusIoError;
+  if (FindEndRecord(source, &endRecordPos) &&
+      SourceSeek(source, static_cast<std::int64_t>(endRecordPos), SeekOrigin::Start) == StatusOk) {
+    status = SourceReadExact(source, end, kEndRecordSize);
+  }
+  std::uint32_t entriesOnDisk = 0, directorySize = 0, directoryOffset = 0, commentLength = 0;
+  if (status == StatusOk) {
+    const std::uint32_t diskNumber = ReadLe16(end + 4);
+    const std::uint32_t directoryDisk = ReadLe16(end + 6);
+    entriesOnDisk = ReadLe16(end + 8);
+    const std::uint32_t totalEntries = ReadLe16(end + 10);
+    directorySize = ReadLe32(end + 12);
+    directoryOffset = ReadLe32(end + 16);
+    commentLength = ReadLe16(end + 20);
+    if (totalEntries != entriesOnDisk || diskNumber != 0 || directoryDisk != 0) status = StatusBadArchive;
+  }
+  // The directory must end where the end record begins, or further in: what lies in front of
+  // the archive is the prefix. 64-bit sums, so a huge offset cannot wrap past the check.
+  const std::uint64_t endRecordInFile = endRecordPos + source->startOffset;
+  const std::uint64_t directoryEnd = std::uint64_t{directoryOffset} + directorySize;
+  if (status == StatusOk && endRecordInFile < directoryEnd) status = StatusBadArchive;
+  DirectoryCursor* cursor = status == StatusOk ? new (std::nothrow) DirectoryCursor : nullptr;
+  if (cursor == nullptr) {  // a failed allocation fails the open like a bad archive
+    CloseSource(source);
+    return nullptr;
+  }
+  cursor->source = *source;
+  cursor->source.startOffset = 0;  // from now on seeks from the start are file positions
+  cursor->entryCount = entriesOnDisk;
+  cursor->commentLength = commentLength;
+  cursor->prefixLength = endRecordInFile - directoryEnd;
+  cursor->endRecordPos = endRecordPos;
+  cursor->directorySize = directorySize;
+  cursor->directoryOffset = directoryOffset;
+  GoToFirstEntry(cursor);
+  return cursor;
+}
+
+void CloseDirectory(DirectoryCursor* cursor) {
+  if (cursor == nullptr) return;
+  if (cursor->stream != nullptr) CloseEntryStream(cursor);
+  CloseSource(&cursor->source);
+  delete cursor;
+}
+
+namespace {
+
+std::int32_t DecodeCurrentRecord(DirectoryCursor* cursor) {
+  const std::int32_t status = ReadDirectoryRecord(cursor, &cursor->record, &cursor->localHeaderOffset, nullptr, 0);
+  cursor->currentOk = status == StatusOk;
+  return status;
+}
+
+}  // namespace
+
+std::int32_t GoToFirstEntry(DirectoryCursor* cursor) {
+  cursor->currentRecordPos = cursor->directoryOffset;
+  cursor->currentNumber = 0;
+  return DecodeCurrentRecord(cursor);
+}
+
+std::int32_t GoToNextEntry(DirectoryCursor* cursor) {
+  if (!cursor->currentOk || cursor->currentNumber + 1 >= cursor->entryCount) return StatusEndOfList;
+  const DirectoryRecord& record = cursor->record;
+  cursor->currentRecordPos += kCentralRecordSize + record.nameLength + record.extraLength + record.commentLength;
+  cursor->currentNumber += 1;
+  return DecodeCurrentRecord(cursor);
+}
+
+std::int32_t WalkToEntry(DirectoryCursor* cursor, std::uint32_t index) {
+  std::int32_t status = StatusOk;
+  if (index < cursor->currentNumber || !cursor->currentOk) status = GoToFirstEntry(cursor);
+  while (status == StatusOk && cursor->currentNumber < index) status = GoToNextEntry(cursor);
+  if (status == StatusOk && (!cursor->currentOk || cursor->currentNumber != index)) status = StatusBadArchive;
+  return status;
+}
+
+std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* record, std::uint32_t* localHeaderOffset,
+                                 char* nameBuffer, std::uint32_t nameCapacity) {
+  ByteSource* source = &cursor->source;
+  const std::uint64_t position = cursor->currentRecordPos + cursor->prefixLength;
+  if (SourceSeek(source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) return StatusIoError;
+  unsigned char fixed[kCentralRecordSize];
+  if (SourceReadExact(source, fixed, kCentralRecordSize) != StatusOk) return StatusIoError;
+  if (!HasSignatureAt(fixed, kCentralRecordSignature)) return StatusBadArchive;
+  DirectoryRecord decoded;
+  decoded.versionMadeBy = ReadLe16(fixed + 4);
+  decoded.versionNeeded = ReadLe16(fixed + 6);
+  decoded.flags = ReadLe16(fixed + 8);
+  decoded.method = ReadLe16(fixed + 10);
+  decoded.dosDateTime = ReadLe32(fixed + 12);
+  decoded.crc = ReadLe32(fixed + 16);
+  decoded.compressedSize = ReadLe32(fixed + 20);
+  decoded.uncompressedSize = ReadLe32(fixed + 24);
+  decoded.nameLength = ReadLe16(fixed + 28);
+  decoded.extraLength = ReadLe16(fixed + 30);
+  decoded.commentLength = ReadLe16(fixed + 32);
+  decoded.diskStart = ReadLe16(fixed + 34);
+  decoded.internalAttributes = ReadLe16(fixed + 36);
+  decoded.externalAttributes = ReadLe32(fixed + 38);
+  if (nameBuffer != nullptr && nameCapacity > 0) {
+    const std::uint32_t n = decoded.nameLength < nameCapacity ? decoded.nameLength : nameCapacity;
+    if (SourceReadExact(source, nameBuffer, n) != StatusOk) return StatusIoError;
+    if (decoded.nameLength < nameCapacity) nameBuffer[decoded.nameLength] = 0;
+  }
+  *record = decoded;
+  *localHeaderOffset = ReadLe32(fixed + 42);
+  return StatusOk;
+}
+
+std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
+  *check = LocalHeaderCheck{};
+  ByteSource* source = &cursor->source;
+  const std::uint64_t position = std::uint64_t{cursor->localHeaderOffset} + cursor->prefixLength;
+  if (SourceSeek(source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) return StatusIoError;
+  unsigned char local[kLocalHeaderSize];
+  if (SourceReadExact(source, local, kLocalHeaderSize) != StatusOk) return StatusIoError;
+  if (!HasSignatureAt(local, kLocalHeaderSignature)) return StatusBadArchive;
+  const DirectoryRecord& record = cursor->record;
+  const std::uint32_t localFlags = ReadLe16(local + 6);
+  const std::uint32_t method = ReadLe16(local + 8);
+  if (method != record.method || (record.method != kMethodStored && record.method != kMethodDeflated)) {
+    return StatusBadArchive;
+  }
+  if ((localFlags & kFlagDataDescriptor) == 0 &&
+      (ReadLe32(local + 14) != record.crc || ReadLe32(local + 18) != record.compressedSize ||
+       ReadLe32(local + 22) != record.uncompressedSize)) {
+    return StatusBadArchive;
+  }
+  const std::uint32_t nameLength = ReadLe16(local + 26);
+  if (nameLength != record.nameLength) return StatusBadArchive;
+  const std::uint32_t extraLength = ReadLe16(local + 28);
+  check->nameAndExtraLength = nameLength + extraLength;
+  check->extraOffset = std::uint64_t{cursor->localHeaderOffset} + kLocalHeaderSize + nameLength;
+  check->extraLength = extraLength;
+  return StatusOk;
+}

@@ -1,0 +1,60 @@
+// The central directory: finding the end record, walking the records one by one, and checking
+// an entry's local header against its record. No index is built; walking backwards restarts
+// from entry 0, so visiting entries in ascending order costs one record read per step.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/byte_source.h"
+#include "archive/zip_format.h"
+
+struct EntryStream;
+
+struct DirectoryCursor {
+  ByteSource source;  // owned
+  std::uint32_t entryCount = 0;
+  std::uint32_t commentLength = 0;  // read, not used
+  // Bytes in front of the archive proper (a self-extractor stub, say): every stored offset is
+  // relative to the archive's start, so every seek to one adds this.
+  std::uint64_t prefixLength = 0;
+  std::uint32_t currentNumber = 0;
+  std::uint64_t currentRecordPos = 0;  // relative to the archive's start
+  bool currentOk = false;              // the current record decoded without error
+  std::uint64_t endRecordPos = 0;
+  std::uint32_t directorySize = 0;
+  std::uint32_t directoryOffset = 0;
+  DirectoryRecord record;
+  std::uint32_t localHeaderOffset = 0;
+  EntryStream* stream = nullptr;  // the one entry open for data reading, owned
+};
+
+// Where the local header says the entry's extra field and data are.
+struct LocalHeaderCheck {
+  std::uint32_t nameAndExtraLength = 0;
+  std::uint64_t extraOffset = 0;  // relative to the archive's start
+  std::uint32_t extraLength = 0;
+};
+
+// The position of the end-of-central-directory record nearest the end of the source, searched
+// in the last 65,535 bytes; false when there is none.
+bool FindEndRecord(ByteSource* source, std::uint64_t* position);
+// Takes the source over: on success the cursor owns it, on failure it is closed. The cursor is
+// on entry 0 even if that record does not decode (currentOk is then false).
+DirectoryCursor* OpenDirectory(ByteSource* source);
+void CloseDirectory(DirectoryCursor* cursor);
+
+std::int32_t GoToFirstEntry(DirectoryCursor* cursor);
+std::int32_t GoToNextEntry(DirectoryCursor* cursor);
+// Leaves the cursor on entry index (< entryCount). A record that does not decode stops the walk
+// with its status: the walk never loops on a cursor that cannot advance.
+std::int32_t WalkToEntry(DirectoryCursor* cursor, std::uint32_t index);
+
+// Decodes the current record; the name (when a buffer is given) gets nameCapacity bytes at most
+// and a terminator only when it is shorter than that. The record and the local-header offset
+// are copied out only on success.
+std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* record, std::uint32_t* localHeaderOffset,
+                                 char* nameBuffer, std::uint32_t nameCapacity);
+// The local header must agree with the current record: method (0 or 8), name length, and CRC
+// and sizes unless the local header defers them to a data descriptor. The first mismatch is
+// reported unless a read failure follows.
+std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check);

@@ -1,0 +1,150 @@
+#include "archive/entry_description.h"
+
+#include "archive/zip_format.h"
+
+namespace {
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// The first "<sep>..<sep>" with the given separators, or null.
+const char16_t* FindParentStep(const char16_t* text, char16_t before, char16_t after) {
+  for (const char16_t* p = text; p[0] != 0; ++p) {
+    if (p[0] == before && p[1] == u'.' && p[2] == u'.' && p[3] == after) return p;
+  }
+  return nullptr;
+}
+
+char16_t ToUpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
+
+// Windows opens a device, not a file, for these names whatever the folder or extension.
+bool IsDeviceName(const char16_t* begin, const char16_t* end) {
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  static const char* const kNumbered[] = {"COM", "LPT"};
+  const char16_t* stem = begin;
+  while (stem < end && *stem != u'.') ++stem;
+  while (stem > begin && stem[-1] == u' ') --stem;
+  const auto equals = [begin, stem](const char* text) {
+    const char16_t* c = begin;
+    for (; *text != 0; ++text, ++c) {
+      if (c == stem || ToUpperAscii(*c) != static_cast<char16_t>(*text)) return false;
+    }
+    return c == stem;
+  };
+  for (const char* device : kDevices) {
+    if (equals(device)) return true;
+  }
+  for (const char* prefix : kNumbered) {
+    for (char digit = '1'; digit <= '9'; ++digit) {
+      const char name[5] = {prefix[0], prefix[1], prefix[2], digit, 0};
+      if (equals(name)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+const char16_t* SanitiseEntryName(const char16_t* name) {
+  static const char16_t kSteps[4][2] = {{u'\\', u'\\'}, {u'\\', u'/'}, {u'/', u'/'}, {u'/', u'\\'}};
+  const char16_t* start = name;
+  for (;;) {
+    if (start[0] != 0 && start[1] == u':') {
+      start += 2;
+      continue;
+    }
+    if (IsSeparator(start[0])) {
+      start += 1;
+      continue;
+    }
+    const char16_t* step = nullptr;
+    for (const auto& separators : kSteps) {
+      step = FindParentStep(start, separators[0], separators[1]);
+      if (step != nullptr) break;
+    }
+    if (step == nullptr) return start;
+    start = step + 4;
+  }
+}
+
+std::uint32_t DeriveAttributes(std::uint32_t versionMadeBy, std::uint32_t externalAttributes) {
+  bool directory = (externalAttributes & 0x40000000) != 0;
+  bool readOnly = (externalAttributes & 0x00800000) == 0;
+  bool hidden = false;
+  bool system = false;
+  bool archive = true;
+  const std::uint32_t host = versionMadeBy >> 8;
+  if (host == 0 || host == 7 || host == 11 || host == 14) {
+    readOnly = (externalAttributes & 0x01) != 0;
+    hidden = (externalAttributes & 0x02) != 0;
+    system = (externalAttributes & 0x04) != 0;
+    directory = (externalAttributes & 0x10) != 0;
+    archive = (externalAttributes & 0x20) != 0;
+  }
+  return (directory ? kAttributeDirectory : 0) | (archive ? kAttributeArchive : 0) | (hidden ? kAttributeHidden : 0) |
+         (readOnly ? kAttributeReadOnly : 0) | (system ? kAttributeSystem : 0);
+}
+
+FileTime DosDateTimeToFileTime(std::uint32_t date, std::uint32_t time) {
+  CalendarTime calendar;
+  calendar.year = static_cast<std::uint16_t>(((date >> 9) & 0x7F) + 1980);
+  calendar.month = static_cast<std::uint16_t>((date >> 5) & 0x0F);
+  calendar.day = static_cast<std::uint16_t>(date & 0x1F);
+  calendar.hour = static_cast<std::uint16_t>((time >> 11) & 0x1F);
+  calendar.minute = static_cast<std::uint16_t>((time >> 5) & 0x3F);
+  calendar.second = static_cast<std::uint16_t>((time & 0x1F) * 2);
+  FileTime result;
+  if (!CalendarTimeToFileTime(calendar, &result)) return FileTime{};
+  return result;
+}
+
+FileTime UnixTimeToFileTime(std::int32_t seconds) {
+  const std::int64_t ticks = std::int64_t{seconds} * 10000000 + 116444736000000000;
+  return MakeFileTime(static_cast<std::uint64_t>(ticks));
+}
+
+void ApplyExtendedTimestamp(const unsigned char* extra, std::uint32_t length, ArchiveEntryInfo* info) {
+  constexpr std::uint32_t kExtendedTimestampTag = 0x5455;  // "UT"
+  std::uint32_t position = 0;
+  while (position + 4 < length) {
+    const std::uint32_t tag = ReadLe16(extra + position);
+    const std::uint32_t size = ReadLe16(extra + position + 2);
+    if (tag != kExtendedTimestampTag) {
+      position += 4 + size;
+      continue;
+    }
+    const std::uint32_t dataEnd = position + 4 + size < length ? position + 4 + size : length;
+    if (size == 0) return;
+    const unsigned flags = extra[position + 4];
+    std::uint32_t at = position + 5;
+    FileTime* const targets[3] = {&info->writeTime, &info->accessTime, &info->creationTime};
+    for (int bit = 0; bit < 3; ++bit) {
+      if ((flags & (1u << bit)) == 0) continue;
+      if (at + 4 > dataEnd) return;
+      *targets[bit] = UnixTimeToFileTime(static_cast<std::int32_t>(ReadLe32(extra + at)));
+      at += 4;
+    }
+    return;
+  }
+}
+
+bool EntryNameIsSafe(const char16_t* name) {
+  if (name == nullptr || name[0] == 0 || IsSeparator(name[0])) return false;
+  const char16_t* component = name;
+  for (const char16_t* p = name;; ++p) {
+    if (*p == u':') return false;
+    if (*p != 0 && !IsSeparator(*p)) continue;
+    // One component: [component, p).
+    int dots = 0;
+    bool onlyDotsAndSpaces = true;
+    for (const char16_t* c = component; c < p; ++c) {
+      if (*c == u'.')
+        ++dots;
+      else if (*c != u' ')
+        onlyDotsAndSpaces = false;
+    }
+    if (onlyDotsAndSpaces && dots >= 2) return false;
+    if (IsDeviceName(component, p)) return false;
+    if (*p == 0) return true;
+    component = p + 1;
+  }
+}

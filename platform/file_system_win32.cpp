@@ -1,0 +1,73 @@
+// Win32 side of the file seam: each call is the Win32 function it is named after.
+#include <windows.h>
+
+#include "platform/file_system.h"
+#include "platform/scoped_handle.h"
+
+namespace {
+
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+HANDLE Handle(PlatformFile file) { return static_cast<HANDLE>(file); }
+
+const FILETIME* AsFileTime(const FileTime* time) {
+  static_assert(sizeof(FileTime) == sizeof(FILETIME), "FileTime mirrors FILETIME");
+  return reinterpret_cast<const FILETIME*>(time);
+}
+
+}  // namespace
+
+PlatformFile InvalidPlatformFile() { return INVALID_HANDLE_VALUE; }
+
+bool IsValidPlatformFile(PlatformFile file) { return file != INVALID_HANDLE_VALUE && file != nullptr; }
+
+PlatformFile OpenFileForReading(const char16_t* path) {
+  return CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+PlatformFile CreateFileForWriting(const char16_t* path, std::uint32_t attributes) {
+  return CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+}
+
+void ClosePlatformFile(PlatformFile file) { ScopedHandle owner(Handle(file)); }
+
+bool ReadFromFile(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
+  DWORD read = 0;
+  const BOOL ok = ReadFile(Handle(file), buffer, size, &read, nullptr);
+  *bytesRead = read;
+  return ok != FALSE;
+}
+
+bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size) {
+  DWORD written = 0;
+  return WriteFile(Handle(file), data, size, &written, nullptr) && written == size;
+}
+
+bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position) {
+  const DWORD method = origin == SeekOrigin::Start     ? FILE_BEGIN
+                       : origin == SeekOrigin::Current ? FILE_CURRENT
+                                                       : FILE_END;
+  LARGE_INTEGER distance;
+  distance.QuadPart = offset;
+  LARGE_INTEGER now;
+  if (!SetFilePointerEx(Handle(file), distance, &now, method)) return false;
+  if (position != nullptr) *position = static_cast<std::uint64_t>(now.QuadPart);
+  return true;
+}
+
+bool SetFileTimes(PlatformFile file, const FileTime* creation, const FileTime* access, const FileTime* write) {
+  return SetFileTime(Handle(file), AsFileTime(creation), AsFileTime(access), AsFileTime(write)) != FALSE;
+}
+
+std::uint32_t GetPathAttributes(const char16_t* path) { return GetFileAttributesW(Wide(path)); }
+
+bool CreateOneFolder(const char16_t* path) { return CreateDirectoryW(Wide(path), nullptr) != FALSE; }
+
+bool MoveFileOver(const char16_t* from, const char16_t* to) {
+  return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool DeletePlainFile(const char16_t* path) { return DeleteFileW(Wide(path)) != FALSE; }
+
+std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {
+  return GetCurrentDirectoryW(capacity, reinterpret_cast<wchar_t*>(buffer));
+}

@@ -1,0 +1,12 @@
+#include <windows.h>
+
+#include "platform/text_encoding.h"
+
+int Utf8ToUtf16(const char* text, int length, char16_t* output, int capacity) {
+  return MultiByteToWideChar(CP_UTF8, 0, text, length, reinterpret_cast<wchar_t*>(output), capacity);
+}
+
+int Utf16ToUtf8(const char16_t* text, int length, char* output, int capacity) {
+  return WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), length, output, capacity, nullptr,
+                             nullptr);
+}

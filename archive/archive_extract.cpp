@@ -15,7 +15,7 @@ ArchiveResult ReadFailureResult(std::int64_t status) {
 
 ArchiveResult ExtractToMemory(ArchiveReader* reader, std::int32_t index, void* buffer, std::uint32_t length) {
   DirectoryCursor* cursor = reader->cursor;
-  if (index != reader->currentEntryIndex) {
+  if (index < 0 || index != reader->currentEntryIndex) {  // -1 is "none", never an entry
     CloseOpenEntry(reader);
     if (index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) return ArchiveResult::BadArgument;
     if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;

@@ -1,0 +1,89 @@
+#include "archive_test_support.h"
+
+#include <cstdlib>
+
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+
+OpenedArchive OpenBytes(const std::string& bytes, const char* password) {
+  return OpenedArchive(OpenArchiveFromMemory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), password));
+}
+
+OpenedArchive OpenPath(const std::u16string& path, const char* password) {
+  return OpenedArchive(OpenArchive(path.c_str(), password));
+}
+
+Extraction ExtractWhole(ArchiveHandle handle, std::int32_t index, std::uint32_t size, std::uint32_t chunk) {
+  Extraction extraction;
+  std::string buffer(chunk, '\0');
+  for (int call = 0; call < 100000; ++call) {
+    const ArchiveResult result = ExtractEntryToMemory(handle, index, &buffer[0], chunk);
+    extraction.results.push_back(result);
+    if (result == ArchiveResult::MoreData) {
+      extraction.data += buffer;
+      continue;
+    }
+    if (result == ArchiveResult::Ok && size >= extraction.data.size()) {
+      extraction.data += buffer.substr(0, size - extraction.data.size());
+    }
+    break;
+  }
+  return extraction;
+}
+
+Extraction ExtractDescribed(ArchiveHandle handle, std::int32_t index) {
+  ArchiveEntryInfo info;
+  if (GetArchiveEntry(handle, index, &info) != ArchiveResult::Ok) return Extraction{{LastArchiveResult}, ""};
+  return ExtractWhole(handle, index, static_cast<std::uint32_t>(info.uncompressedSize));
+}
+
+std::u16string Utf16(const std::string& utf8) {
+  if (utf8.empty()) return u"";
+  std::u16string text(utf8.size(), u'\0');
+  const int n = Utf8ToUtf16(utf8.data(), static_cast<int>(utf8.size()), &text[0], static_cast<int>(text.size()));
+  text.resize(n > 0 ? n : 0);
+  return text;
+}
+
+std::string Utf8(const std::u16string& text) {
+  if (text.empty()) return "";
+  std::string utf8(text.size() * 3, '\0');
+  const int n = Utf16ToUtf8(text.data(), static_cast<int>(text.size()), &utf8[0], static_cast<int>(utf8.size()));
+  utf8.resize(n > 0 ? n : 0);
+  return utf8;
+}
+
+bool ReadWholeFile(const std::u16string& path, std::string* bytes) {
+  ScopedPlatformFile file(OpenFileForReading(path.c_str()));
+  if (!file.IsValid()) return false;
+  bytes->clear();
+  char block[65536];
+  for (;;) {
+    std::uint32_t read = 0;
+    if (!ReadFromFile(file.Get(), block, sizeof block, &read)) return false;
+    if (read == 0) return true;
+    bytes->append(block, read);
+  }
+}
+
+bool WriteWholeFile(const std::u16string& path, const std::string& bytes) {
+  ScopedPlatformFile file(CreateFileForWriting(path.c_str(), kAttributeNormal));
+  return file.IsValid() && WriteToFile(file.Get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+}
+
+std::u16string ScratchFolder(const std::string& name) {
+  const std::string folder = "scratch/" + name;
+#ifdef _WIN32
+  const std::string command = "rmdir /s /q \"scratch\\" + name + "\" 2>nul";
+#else
+  const std::string command = "rm -rf '" + folder + "'";
+#endif
+  std::system(command.c_str());
+  CreateOneFolder(u"scratch");
+  CreateOneFolder(Utf16(folder).c_str());
+  return Utf16(folder);
+}
+
+void PrintTo(ArchiveResult result, std::ostream* out) {
+  *out << "0x" << std::hex << static_cast<std::uint32_t>(result) << std::dec;
+}

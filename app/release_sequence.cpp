@@ -13,6 +13,7 @@
 #include "app/string_conversion.h"
 #include "deploy/release_payload.h"
 #include "process/stop_phase.h"
+#include "process/tray_sweep.h"
 
 namespace {
 
@@ -60,6 +61,8 @@ void OnReleaseFile() {
   // A surviving second client process would hold files that the release replaces: no release.
   const bool noSecondClient = StopOldClient(log, startMark);
   const bool releaseAllowed = noSecondClient && havePaths;
+
+  RefreshTrayIcons();
 
   WriteLog(log, "OnReleaseFile Close Replace File");
 

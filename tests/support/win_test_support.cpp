@@ -109,12 +109,14 @@ std::vector<std::string> SplitLines(const std::string& text, const std::string& 
   return lines;
 }
 
-bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments) {
+bool ChildProcess::Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& desktop) {
   End();
   std::wstring commandLine = L"\"" + program + L"\"";
   if (!arguments.empty()) commandLine += L" " + arguments;
+  std::wstring desktopName = desktop;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
+  if (!desktopName.empty()) startup.lpDesktop = &desktopName[0];
   PROCESS_INFORMATION info = {};
   if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return false;

@@ -37,8 +37,9 @@ class ChildProcess {
   ChildProcess& operator=(ChildProcess&&) = default;
   ~ChildProcess() { End(); }
 
-  // Starts program with the given command-line arguments (may be empty).
-  bool Start(const std::wstring& program, const std::wstring& arguments = L"");
+  // Starts program with the given command-line arguments (may be empty), on the named desktop of
+  // this window station if one is given.
+  bool Start(const std::wstring& program, const std::wstring& arguments = L"", const std::wstring& desktop = L"");
   // Waits up to timeoutMs; true when the process has ended. Its exit code is then in exitCode.
   bool Wait(DWORD timeoutMs, DWORD* exitCode = nullptr);
   bool IsRunning() const;

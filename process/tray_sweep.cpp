@@ -1,0 +1,87 @@
+#include "process/tray_sweep.h"
+
+namespace {
+
+// Every send is bounded, so a shell that has stopped answering cannot hold the release. A shell
+// handles a mouse move in well under a millisecond, so these bounds never cut a responsive
+// shell's row; they only decide what a stuck one costs:
+// - each move waits at most kMoveTimeoutMs for the shell's window thread; a toolbar whose move
+//   times out or fails (the window or its process is gone) gets no further moves. A hung shell
+//   thus costs one time-out per toolbar: 0.4 s for both.
+// - each toolbar has kToolbarAllowanceMs for its whole row, so a shell that still answers but
+//   crawls (each move just inside the time-out) costs at most 1 s per toolbar, 2 s in all.
+constexpr ULONGLONG kMoveTimeoutMs = 200;
+constexpr ULONGLONG kToolbarAllowanceMs = 1000;
+
+// SMTO_BLOCK: this thread owns no windows, so nothing should be dispatched while it waits.
+// SMTO_ABORTIFHUNG: a window thread the system already knows as hung is not waited for at all.
+// SMTO_ERRORONEXIT: a shell that exits while handling the move is a failure, not a delivery.
+constexpr UINT kSendFlags = SMTO_BLOCK | SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT;
+
+// Window classes of the shell's notification area.
+constexpr wchar_t kTaskbarClass[] = L"Shell_TrayWnd";
+constexpr wchar_t kNotifyClass[] = L"TrayNotifyWnd";
+constexpr wchar_t kPagerClass[] = L"SysPager";
+constexpr wchar_t kToolbarClass[] = L"ToolbarWindow32";
+constexpr wchar_t kOverflowClass[] = L"NotifyIconOverflowWindow";
+
+// Client coordinates as WM_MOUSEMOVE carries them: the low 16 bits of x, then of y.
+LPARAM PackPoint(int x, int y) {
+  const DWORD low = static_cast<DWORD>(x) & 0xFFFFu;
+  const DWORD high = static_cast<DWORD>(y) & 0xFFFFu;
+  return static_cast<LPARAM>(low | (high << 16));
+}
+
+// A rectangle's extent as a signed 32-bit value, wrapping instead of overflowing.
+int Extent(LONG from, LONG to) { return static_cast<int>(static_cast<DWORD>(to) - static_cast<DWORD>(from)); }
+
+// The first direct child of that class. Lookups read the window tree only; they send the shell
+// nothing, so a hung shell cannot block them.
+HWND FindFirstChild(HWND parent, const wchar_t* className) {
+  return FindWindowExW(parent, nullptr, className, nullptr);
+}
+
+HWND FindTaskbarToolbar() {
+  HWND taskbar = FindWindowW(kTaskbarClass, nullptr);
+  if (taskbar == nullptr) return nullptr;
+  HWND notify = FindFirstChild(taskbar, kNotifyClass);
+  if (notify == nullptr) return nullptr;
+  // The icons live under the pager when there is one; a pager without a toolbar means no
+  // taskbar toolbar, not a second look under the notification window.
+  HWND pager = FindFirstChild(notify, kPagerClass);
+  return FindFirstChild(pager != nullptr ? pager : notify, kToolbarClass);
+}
+
+// The overflow window holds the icons that do not fit the taskbar; it counts shown or hidden.
+HWND FindOverflowToolbar() {
+  HWND overflow = FindWindowW(kOverflowClass, nullptr);
+  if (overflow == nullptr) return nullptr;
+  return FindFirstChild(overflow, kToolbarClass);
+}
+
+}  // namespace
+
+void SweepToolbar(HWND toolbar) {
+  RECT rect;
+  if (!GetWindowRect(toolbar, &rect)) return;  // the window has just gone
+  // The window rectangle stands in for the client area; only its size matters.
+  const int width = Extent(rect.left, rect.right);
+  const int y = Extent(rect.top, rect.bottom) / 2;
+
+  const ULONGLONG start = GetTickCount64();
+  for (int x = 1; x < width; ++x) {
+    const ULONGLONG used = GetTickCount64() - start;
+    if (used >= kToolbarAllowanceMs) return;
+    const ULONGLONG left = kToolbarAllowanceMs - used;
+    const UINT timeoutMs = static_cast<UINT>(left < kMoveTimeoutMs ? left : kMoveTimeoutMs);
+    DWORD_PTR reply = 0;
+    if (!SendMessageTimeoutW(toolbar, WM_MOUSEMOVE, 0, PackPoint(x, y), kSendFlags, timeoutMs, &reply)) return;
+  }
+}
+
+void RefreshTrayIcons() {
+  HWND taskbarToolbar = FindTaskbarToolbar();
+  if (taskbarToolbar != nullptr) SweepToolbar(taskbarToolbar);
+  HWND overflowToolbar = FindOverflowToolbar();
+  if (overflowToolbar != nullptr) SweepToolbar(overflowToolbar);
+}

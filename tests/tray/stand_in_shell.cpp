@@ -12,11 +12,14 @@
 // "window LABEL HWND-HEX W H" (its window-rectangle size), then "ready".
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
+
+#include "platform/scoped_handle.h"
 
 namespace {
 
@@ -26,7 +29,7 @@ namespace {
 // show up in the record (Wine drops a timed-out move that was never picked up).
 constexpr DWORD kHangMs = 600;
 
-struct WindowSpec {
+struct WindowPlan {
   std::wstring label, className, parent;
   int width = 100, height = 30;
   bool shown = false;
@@ -37,7 +40,7 @@ struct WindowSpec {
   long moves = 0;
 };
 
-std::vector<WindowSpec> g_windows;
+std::vector<WindowPlan> g_windows;
 FILE* g_record = nullptr;
 CRITICAL_SECTION g_recordLock;
 
@@ -56,67 +59,67 @@ LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
-  auto* spec = reinterpret_cast<WindowSpec*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message != WM_MOUSEMOVE || spec == nullptr) return DefWindowProcW(window, message, wParam, lParam);
-  Record("move %ls %08lx %lu\n", spec->label.c_str(), static_cast<unsigned long>(lParam),
+  auto* plan = reinterpret_cast<WindowPlan*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (message != WM_MOUSEMOVE || plan == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  Record("move %ls %08lx %lu\n", plan->label.c_str(), static_cast<unsigned long>(lParam),
          static_cast<unsigned long>(wParam));
-  ++spec->moves;
-  if (spec->moves == spec->hangAt) Sleep(kHangMs);
-  if (spec->delayMs > 0) Sleep(spec->delayMs);
+  ++plan->moves;
+  if (plan->moves == plan->hangAt) Sleep(kHangMs);
+  if (plan->delayMs > 0) Sleep(plan->delayMs);
   return 0;
 }
 
-size_t FindSpec(const std::wstring& label) {
+size_t FindPlan(const std::wstring& label) {
   for (size_t i = 0; i < g_windows.size(); ++i)
     if (g_windows[i].label == label) return i;
   return g_windows.size();
 }
 
-bool ParseSpec(const wchar_t* text, WindowSpec& spec) {
+bool ParsePlan(const wchar_t* text, WindowPlan& plan) {
   std::wstring rest = text;
   const size_t equals = rest.find(L'='), at = rest.find(L'@');
   if (equals == std::wstring::npos || at == std::wstring::npos || at < equals) return false;
-  spec.label = rest.substr(0, equals);
-  spec.className = rest.substr(equals + 1, at - equals - 1);
+  plan.label = rest.substr(0, equals);
+  plan.className = rest.substr(equals + 1, at - equals - 1);
   rest = rest.substr(at + 1) + L",";
-  spec.parent = rest.substr(0, rest.find(L','));
+  plan.parent = rest.substr(0, rest.find(L','));
   for (size_t start = rest.find(L',') + 1; start < rest.size();) {
     const size_t end = rest.find(L',', start);
     const std::wstring option = rest.substr(start, end - start);
     start = end + 1;
     if (option == L"shown")
-      spec.shown = true;
+      plan.shown = true;
     else if (option.rfind(L"hang=", 0) == 0)
-      spec.hangAt = std::wcstol(option.c_str() + 5, nullptr, 10);
+      plan.hangAt = std::wcstol(option.c_str() + 5, nullptr, 10);
     else if (option.rfind(L"delay=", 0) == 0)
-      spec.delayMs = std::wcstoul(option.c_str() + 6, nullptr, 10);
-    else if (std::swscanf(option.c_str(), L"%dx%d", &spec.width, &spec.height) != 2)
+      plan.delayMs = std::wcstoul(option.c_str() + 6, nullptr, 10);
+    else if (std::swscanf(option.c_str(), L"%dx%d", &plan.width, &plan.height) != 2)
       return false;
   }
-  if (spec.parent == L"-") return true;
-  const size_t parent = FindSpec(spec.parent);
+  if (plan.parent == L"-") return true;
+  const size_t parent = FindPlan(plan.parent);
   if (parent == g_windows.size()) return false;  // parents come first
-  spec.tree = g_windows[parent].tree;
+  plan.tree = g_windows[parent].tree;
   return true;
 }
 
-bool CreateSpecWindow(WindowSpec& spec) {
+bool CreatePlannedWindow(WindowPlan& plan) {
   WNDCLASSW windowClass = {};
   windowClass.lpfnWndProc = StandInProc;
-  windowClass.lpszClassName = spec.className.c_str();
+  windowClass.lpszClassName = plan.className.c_str();
   RegisterClassW(&windowClass);  // fails harmlessly when the class is already there
-  const bool topLevel = spec.parent == L"-";
-  const DWORD style = (topLevel ? WS_POPUP : WS_CHILD) | (spec.shown ? WS_VISIBLE : 0);
-  HWND parent = topLevel ? nullptr : g_windows[FindSpec(spec.parent)].window;
-  spec.window = CreateWindowExW(0, spec.className.c_str(), L"", style, 0, 0, spec.width, spec.height, parent, nullptr,
-                                nullptr, &spec);
-  return spec.window != nullptr;
+  const bool topLevel = plan.parent == L"-";
+  const DWORD style = (topLevel ? WS_POPUP : WS_CHILD) | (plan.shown ? WS_VISIBLE : 0);
+  HWND parent = topLevel ? nullptr : g_windows[FindPlan(plan.parent)].window;
+  plan.window = CreateWindowExW(0, plan.className.c_str(), L"", style, 0, 0, plan.width, plan.height, parent, nullptr,
+                                nullptr, &plan);
+  return plan.window != nullptr;
 }
 
 struct TreeThread {
   HDESK desktop;
   size_t tree;
-  HANDLE built;
+  ScopedHandle built;
   bool ok;
 };
 
@@ -124,9 +127,9 @@ DWORD WINAPI RunTree(void* parameter) {
   auto* thread = static_cast<TreeThread*>(parameter);
   // Wine puts a new thread on the session's desktop, not on the process's: join the main thread's.
   thread->ok = SetThreadDesktop(thread->desktop) != FALSE;
-  for (WindowSpec& spec : g_windows)
-    if (spec.tree == thread->tree && !CreateSpecWindow(spec)) thread->ok = false;
-  SetEvent(thread->built);
+  for (WindowPlan& plan : g_windows)
+    if (plan.tree == thread->tree && !CreatePlannedWindow(plan)) thread->ok = false;
+  SetEvent(thread->built.Get());
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
   return 0;
@@ -138,6 +141,16 @@ bool OnDefaultDesktop() {
   return std::wcscmp(name, L"Default") == 0;
 }
 
+HWND FindForeignTray() {
+  for (HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr); tray != nullptr;
+       tray = FindWindowExW(nullptr, tray, L"Shell_TrayWnd", nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(tray, &owner);
+    if (owner != GetCurrentProcessId()) return tray;
+  }
+  return nullptr;
+}
+
 // Wine starts an explorer for every desktop, and it owns a hidden "Shell_TrayWnd" without a
 // notification window. On the test's private desktop that window would be found before or instead
 // of ours, so it is moved under a hidden window of ours: no longer top level, FindWindowW skips it.
@@ -146,16 +159,15 @@ bool OnDefaultDesktop() {
 void ParkForeignTrays(HWND parking) {
   if (OnDefaultDesktop()) return;
   GetDesktopWindow();  // brings the desktop, and with it Wine's explorer, up
-  for (int attempt = 0; attempt < 150; ++attempt, Sleep(20)) {
-    bool parked = false;
-    for (HWND tray = FindWindowW(L"Shell_TrayWnd", nullptr); tray != nullptr;
-         tray = FindWindowExW(nullptr, tray, L"Shell_TrayWnd", nullptr)) {
-      DWORD owner = 0;
-      GetWindowThreadProcessId(tray, &owner);
-      if (owner != GetCurrentProcessId()) parked = SetParent(tray, parking) != nullptr;
-      if (parked) break;  // the enumeration starts over
+  bool parkedOne = false;
+  for (int attempt = 0; attempt < 150; ++attempt) {
+    HWND foreign = FindForeignTray();
+    if (foreign != nullptr && SetParent(foreign, parking) != nullptr) {
+      parkedOne = true;
+      continue;
     }
-    if (parked) return;
+    if (parkedOne) return;
+    Sleep(20);
   }
 }
 
@@ -164,36 +176,36 @@ void ParkForeignTrays(HWND parking) {
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return 2;
   for (int i = 2; i < argc; ++i) {
-    WindowSpec spec;
-    spec.tree = g_windows.size();
-    if (!ParseSpec(argv[i], spec)) return 2;
-    g_windows.push_back(spec);
+    WindowPlan plan;
+    plan.tree = g_windows.size();
+    if (!ParsePlan(argv[i], plan)) return 2;
+    g_windows.push_back(plan);
   }
   g_record = _wfopen(argv[1], L"wb");  // "\n" line ends
   if (g_record == nullptr) return 3;
   InitializeCriticalSection(&g_recordLock);
 
-  WindowSpec parkingSpec;
-  parkingSpec.label = L"parking";
-  parkingSpec.className = L"QuorvaneStandInParking";
-  parkingSpec.parent = L"-";
-  if (!CreateSpecWindow(parkingSpec)) return 4;
-  ParkForeignTrays(parkingSpec.window);
+  WindowPlan parkingPlan;
+  parkingPlan.label = L"parking";
+  parkingPlan.className = L"QuorvaneStandInParking";
+  parkingPlan.parent = L"-";
+  if (!CreatePlannedWindow(parkingPlan)) return 4;
+  ParkForeignTrays(parkingPlan.window);
 
   std::vector<TreeThread> threads;
   for (size_t i = 0; i < g_windows.size(); ++i)
     if (g_windows[i].tree == i)
-      threads.push_back(
-          {GetThreadDesktop(GetCurrentThreadId()), i, CreateEventW(nullptr, TRUE, FALSE, nullptr), false});
-  for (TreeThread& thread : threads) CloseHandle(CreateThread(nullptr, 0, RunTree, &thread, 0, nullptr));
+      threads.push_back({GetThreadDesktop(GetCurrentThreadId()), i,
+                         ScopedHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr)), false});
+  for (TreeThread& thread : threads) ScopedHandle(CreateThread(nullptr, 0, RunTree, &thread, 0, nullptr));
   for (TreeThread& thread : threads) {
-    WaitForSingleObject(thread.built, INFINITE);
+    WaitForSingleObject(thread.built.Get(), INFINITE);
     if (!thread.ok) return 4;
   }
-  for (const WindowSpec& spec : g_windows) {
+  for (const WindowPlan& plan : g_windows) {
     RECT rect;
-    GetWindowRect(spec.window, &rect);
-    Record("window %ls %08lx %ld %ld\n", spec.label.c_str(), static_cast<unsigned long>(HandleToULong(spec.window)),
+    GetWindowRect(plan.window, &rect);
+    Record("window %ls %08lx %ld %ld\n", plan.label.c_str(), static_cast<unsigned long>(HandleToULong(plan.window)),
            rect.right - rect.left, rect.bottom - rect.top);
   }
   Record("ready\n");

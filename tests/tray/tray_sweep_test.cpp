@@ -190,11 +190,11 @@ struct SweepCase {
 // The windows of the usual shell; a case adds or leaves out what it is about.
 #define TASKBAR L"tray=Shell_TrayWnd@- notify=TrayNotifyWnd@tray "
 #define PAGER TASKBAR L"pager=SysPager@notify "
-#define OVERFLOW L" over=NotifyIconOverflowWindow@- "
+#define OVERFLOW_WINDOW L" over=NotifyIconOverflowWindow@- "
 
 const SweepCase kCases[] = {
     {"PagerToolbarThenHiddenOverflowToolbar",
-     PAGER L"bar=ToolbarWindow32@pager,300x24" OVERFLOW L"obar=ToolbarWindow32@over,121x41",
+     PAGER L"bar=ToolbarWindow32@pager,300x24" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,121x41",
      {{"bar", 300, 24}, {"obar", 121, 41}}},
     {"ShownOverflowWindow",
      PAGER L"bar=ToolbarWindow32@pager,2x7 over=NotifyIconOverflowWindow@-,shown "
@@ -202,24 +202,24 @@ const SweepCase kCases[] = {
      {{"bar", 2, 7}, {"obar", 301, 40}}},
     {"NotifyWindowWithoutPagerHasItsToolbarSwept", TASKBAR L"bar=ToolbarWindow32@notify,250x31", {{"bar", 250, 31}}},
     {"PagerWithoutToolbarGetsNoSecondTry",
-     PAGER L"bar=ToolbarWindow32@notify,200x20" OVERFLOW L"obar=ToolbarWindow32@over,50x10",
+     PAGER L"bar=ToolbarWindow32@notify,200x20" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,50x10",
      {{"obar", 50, 10}}},
-    {"NoTaskbar", OVERFLOW L"obar=ToolbarWindow32@over,90x1", {{"obar", 90, 1}}},
+    {"NoTaskbar", OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,90x1", {{"obar", 90, 1}}},
     {"TaskbarWithoutNotifyWindow",
-     L"tray=Shell_TrayWnd@- bar=ToolbarWindow32@tray,100x20" OVERFLOW L"obar=ToolbarWindow32@over,60x13",
+     L"tray=Shell_TrayWnd@- bar=ToolbarWindow32@tray,100x20" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,60x13",
      {{"obar", 60, 13}}},
     {"OnlyFirstToolbarChildOfEachParent",
      PAGER L"bar=ToolbarWindow32@pager,150x22 "
            L"bar2=ToolbarWindow32@pager,"
-           L"150x22" OVERFLOW L"obar=ToolbarWindow32@over,70x9 obar2=ToolbarWindow32@over,70x9",
+           L"150x22" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,70x9 obar2=ToolbarWindow32@over,70x9",
      {{"bar", 150, 22}, {"obar", 70, 9}}},
     {"WidthsZeroAndOneGetNoMove",
-     PAGER L"bar=ToolbarWindow32@pager,0x24" OVERFLOW L"obar=ToolbarWindow32@over,1x24",
+     PAGER L"bar=ToolbarWindow32@pager,0x24" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,1x24",
      {}},
     {"WidthTwoGetsOneMove",
-     PAGER L"bar=ToolbarWindow32@pager,1x5" OVERFLOW L"obar=ToolbarWindow32@over,2x0",
+     PAGER L"bar=ToolbarWindow32@pager,1x5" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,2x0",
      {{"obar", 2, 0}}},
-    {"OverflowWindowWithoutToolbar", PAGER L"bar=ToolbarWindow32@pager,40x16" OVERFLOW, {{"bar", 40, 16}}},
+    {"OverflowWindowWithoutToolbar", PAGER L"bar=ToolbarWindow32@pager,40x16" OVERFLOW_WINDOW, {{"bar", 40, 16}}},
     {"NoShellAtAll", L"", {}},
 };
 
@@ -255,8 +255,8 @@ constexpr ULONGLONG kToolbarAllowanceMs = 1000;
 constexpr ULONGLONG kWineMarginMs = 800;
 
 TEST(TraySweepHang, HungTaskbarToolbarIsLeftAndTheOverflowToolbarIsStillSwept) {
-  SweepOutcome outcome =
-      SweepStandIn(PAGER L"bar=ToolbarWindow32@pager,300x24,hang=5" OVERFLOW L"obar=ToolbarWindow32@over,121x41");
+  SweepOutcome outcome = SweepStandIn(
+      PAGER L"bar=ToolbarWindow32@pager,300x24,hang=5" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,121x41");
   ASSERT_EQ(outcome.failure, "");
   std::vector<Move> expected = RowMoves({{"bar", 6, 24}});  // x = 1 to 5; the 5th is answered too late
   const std::vector<Move> overflowRow = RowMoves({{"obar", 121, 41}});
@@ -267,7 +267,7 @@ TEST(TraySweepHang, HungTaskbarToolbarIsLeftAndTheOverflowToolbarIsStillSwept) {
 
 TEST(TraySweepHang, HungShellCostsOneTimeOutPerToolbar) {
   SweepOutcome outcome = SweepStandIn(
-      PAGER L"bar=ToolbarWindow32@pager,300x24,hang=1" OVERFLOW L"obar=ToolbarWindow32@over,121x41,hang=1");
+      PAGER L"bar=ToolbarWindow32@pager,300x24,hang=1" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,121x41,hang=1");
   ASSERT_EQ(outcome.failure, "");
   EXPECT_EQ(outcome.moves, RowMoves({{"bar", 2, 24}, {"obar", 2, 41}}));
   EXPECT_LT(outcome.elapsedMs, 2 * kMoveTimeoutMs + kWineMarginMs);

@@ -1,0 +1,308 @@
+#!/usr/bin/env python3
+"""Extraction benchmark: our ziptool against Info-ZIP unzip, bsdtar, Python's zipfile and the floor.
+
+Normally started through bench/run_bench.sh, which first builds ziptool and the floor program in
+a native Release tree (build/bench). Every contender extracts the same archive (made by
+make_bench_archive.py from a fixed seed) into a fresh empty folder on the same filesystem:
+  * the archive is read from the page cache by every contender: one untimed warm-up run each
+    (whose output is also checked, size and CRC-32 of every file), then timed rounds;
+  * each timed run gets a new empty folder; earlier output is deleted and `sync` is called
+    before every timed run, so no run pays for the write-back of another;
+  * the contenders take turns within each round (the order rotates), so a change of machine load
+    during the benchmark touches all of them alike; the median of the rounds is reported.
+The floor (bench_floor.cpp) reports its own time for inflating, checking and writing all entries
+from the archive already in memory; the other times are wall times of the whole process.
+It also measures the peak resident size of ziptool and unzip on one 1 GiB entry.
+Prints the figures and the ratios; exits 0 unless a contender fails or writes wrong files.
+"""
+import argparse
+import hashlib
+import json
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+import zipfile
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+GENERATOR = os.path.join(HERE, "make_bench_archive.py")
+DEFAULT_SEED = 20240517
+
+# Targets for ziptool: at most these multiples of the other contender's median time.
+TARGETS = [("unzip", 0.75), ("bsdtar", 0.9), ("floor", 1.2)]
+RSS_TARGET_KIB = 4 * 1024
+
+
+def write_index(archive, index_path):
+    """The floor program's entry list, from an independent reader of the archive."""
+    with zipfile.ZipFile(archive) as z, open(index_path, "w") as out:
+        for info in z.infolist():
+            out.write(f"{info.header_offset} {info.compress_type} {info.compress_size} "
+                      f"{info.file_size} {info.CRC} {info.filename}\n")
+
+
+def check_tree(archive, folder):
+    """Every entry of the archive is in folder with its size and CRC-32; a list of faults."""
+    faults = []
+    with zipfile.ZipFile(archive) as z:
+        for info in z.infolist():
+            path = os.path.join(folder, info.filename)
+            if info.is_dir():
+                if not os.path.isdir(path):
+                    faults.append(f"{info.filename}: folder missing")
+                continue
+            try:
+                crc = 0
+                size = 0
+                with open(path, "rb") as f:
+                    while True:
+                        block = f.read(1 << 20)
+                        if not block:
+                            break
+                        crc = zlib.crc32(block, crc)
+                        size += len(block)
+            except OSError as error:
+                faults.append(f"{info.filename}: {error}")
+                continue
+            if size != info.file_size or crc != info.CRC:
+                faults.append(f"{info.filename}: size {size} crc {crc:08x}, expected {info.file_size} {info.CRC:08x}")
+    return faults
+
+
+def file_sha256(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def ensure_archive(data_dir, kind, seed, extra_args, name):
+    """Generates the archive unless one from the same generator and arguments is there."""
+    os.makedirs(data_dir, exist_ok=True)
+    path = os.path.join(data_dir, name)
+    stamp_path = path + ".stamp"
+    stamp = f"{file_sha256(GENERATOR)} {kind} {seed} {' '.join(extra_args)}"
+    if os.path.exists(path) and os.path.exists(stamp_path) and open(stamp_path).read() == stamp:
+        return path
+    print(f"generating {path} (seed {seed}) ...", flush=True)
+    subprocess.run([sys.executable, GENERATOR, kind, path, "--seed", str(seed)] + extra_args, check=True)
+    with open(stamp_path, "w") as f:
+        f.write(stamp)
+    return path
+
+
+def machine_description():
+    model = ""
+    try:
+        for line in subprocess.run(["lscpu"], capture_output=True, text=True).stdout.splitlines():
+            if line.startswith("Model name:"):
+                model = line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    mem_gib = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES") / (1 << 30)
+    return (f"{model or platform.processor()}, {os.cpu_count()} CPUs, {mem_gib:.0f} GiB RAM, "
+            f"Linux {platform.release()}, zlib {zlib.ZLIB_RUNTIME_VERSION}")
+
+
+def fresh_folder(work, label):
+    path = os.path.join(work, label)
+    if os.path.exists(path):
+        shutil.rmtree(path)
+    os.makedirs(path)
+    return path
+
+
+class Contender:
+    def __init__(self, name, command, internal_time=None):
+        self.name = name
+        self.command = command              # folder -> argv
+        self.internal_time = internal_time  # stdout -> seconds, when the program times itself
+        self.times = []
+
+    def run(self, folder):
+        """Seconds taken, or None if the program failed."""
+        start = time.perf_counter()
+        done = subprocess.run(self.command(folder), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        elapsed = time.perf_counter() - start
+        if done.returncode != 0:
+            print(f"  {self.name} failed with exit code {done.returncode}: {done.stderr.strip()[:500]}")
+            return None
+        return self.internal_time(done.stdout) if self.internal_time else elapsed
+
+
+def floor_seconds(stdout):
+    match = re.search(r"floor_s=([0-9.]+)", stdout)
+    return float(match.group(1)) if match else None
+
+
+def run_extraction(args, archive, index, work):
+    contenders = [
+        Contender("ziptool", lambda d: [args.ziptool, "extract", archive, d]),
+        Contender("unzip", lambda d: ["unzip", "-qo", archive, "-d", d]),
+        Contender("bsdtar", lambda d: ["bsdtar", "-xf", archive, "-C", d]),
+        Contender("zipfile", lambda d: [sys.executable, "-m", "zipfile", "-e", archive, d]),
+        Contender("floor", lambda d: [args.floor, index, archive, d], floor_seconds),
+    ]
+    contenders = [c for c in contenders if not args.only or c.name in args.only]
+    ok = True
+    print("warm-up run and output check of each contender ...", flush=True)
+    for c in contenders:
+        folder = fresh_folder(work, f"warmup-{c.name}")
+        if c.run(folder) is None:
+            ok = False
+            continue
+        faults = check_tree(archive, folder)
+        shutil.rmtree(folder)
+        if faults:
+            ok = False
+            print(f"  {c.name}: {len(faults)} wrong entries, e.g. {faults[:3]}")
+    for round_number in range(args.runs):
+        shift = round_number % len(contenders)
+        for c in contenders[shift:] + contenders[:shift]:
+            folder = fresh_folder(work, f"run-{c.name}")
+            os.sync()
+            seconds = c.run(folder)
+            shutil.rmtree(folder)
+            if seconds is None:
+                ok = False
+            else:
+                c.times.append(seconds)
+        print(f"  round {round_number + 1}/{args.runs}: "
+              + ", ".join(f"{c.name} {c.times[-1]:.3f}s" for c in contenders if c.times), flush=True)
+    return contenders, ok
+
+
+def report_extraction(contenders, archive):
+    medians = {c.name: statistics.median(c.times) for c in contenders if c.times}
+    with zipfile.ZipFile(archive) as z:
+        infos = z.infolist()
+    size = os.path.getsize(archive)
+    unpacked = sum(i.file_size for i in infos)
+    print(f"\narchive: {os.path.basename(archive)}, {size / 1e6:.1f} MB, {len(infos)} entries, "
+          f"{unpacked / 1e6:.1f} MB unpacked")
+    print(f"{'contender':<10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s out':>9} {'/unzip':>7} {'/floor':>7}")
+    for c in contenders:
+        if not c.times:
+            print(f"{c.name:<10} failed")
+            continue
+        m = medians[c.name]
+        to_unzip = f"{m / medians['unzip']:.2f}" if "unzip" in medians else "-"
+        to_floor = f"{m / medians['floor']:.2f}" if "floor" in medians else "-"
+        print(f"{c.name:<10} {m:>9.3f} {min(c.times):>7.3f} {max(c.times):>7.3f} {unpacked / m / 1e6:>9.0f} "
+              f"{to_unzip:>7} {to_floor:>7}")
+    if "ziptool" in medians:
+        for other, limit in TARGETS:
+            if other in medians:
+                ratio = medians["ziptool"] / medians[other]
+                verdict = "met" if ratio <= limit else "MISSED"
+                print(f"target ziptool <= {limit} x {other}: {ratio:.2f} ({verdict})")
+    return medians
+
+
+def peak_rss_kib(command):
+    done = subprocess.run(["/usr/bin/time", "-v"] + command, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    match = re.search(r"Maximum resident set size \(kbytes\): (\d+)", done.stderr)
+    if done.returncode != 0 or not match:
+        print(f"  {command[0]} failed: {done.stderr.strip()[-500:]}")
+        return None
+    return int(match.group(1))
+
+
+def run_memory(args, work):
+    """Peak resident size on one large entry; the large files are removed afterwards."""
+    folder = os.path.join(work, "memory")
+    if os.path.exists(folder):
+        shutil.rmtree(folder)
+    os.makedirs(folder)
+    results = {}
+    try:
+        big = os.path.join(folder, "single.zip")
+        print(f"\ngenerating a single entry of {args.memory_size} bytes ...", flush=True)
+        subprocess.run([sys.executable, GENERATOR, "single", big, "--seed", str(args.seed),
+                        "--size", str(args.memory_size)], check=True, stdout=subprocess.DEVNULL)
+        with zipfile.ZipFile(big) as z:
+            entry = [i for i in z.infolist() if not i.is_dir()][0]
+        contenders = [("ziptool", lambda d: [args.ziptool, "extract", big, d]),
+                      ("unzip", lambda d: ["unzip", "-qo", big, "-d", d]),
+                      ("bsdtar", lambda d: ["bsdtar", "-xf", big, "-C", d])]
+        for name, command in contenders:
+            if args.only and name not in args.only:
+                continue
+            out = fresh_folder(folder, f"out-{name}")
+            rss = peak_rss_kib(command(out))
+            path = os.path.join(out, entry.filename)
+            size = os.path.getsize(path) if os.path.exists(path) else -1
+            shutil.rmtree(out)
+            if size != entry.file_size:
+                print(f"  {name}: wrote {size} bytes, expected {entry.file_size}")
+                rss = None
+            results[name] = rss
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    print(f"peak resident size, one entry of {args.memory_size / (1 << 30):.2f} GiB:")
+    for name, rss in results.items():
+        print(f"  {name:<8} {'failed' if rss is None else f'{rss} KiB ({rss / 1024:.2f} MiB)'}")
+    if results.get("ziptool") is not None:
+        verdict = "met" if results["ziptool"] < RSS_TARGET_KIB else "MISSED"
+        print(f"target ziptool peak RSS < 4 MiB: {verdict}")
+    return results
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build-dir", default=os.path.join(HERE, "..", "build", "bench"))
+    parser.add_argument("--ziptool", help="default: BUILD_DIR/tools/ziptool")
+    parser.add_argument("--floor", help="default: BUILD_DIR/bench/quorvane_bench_floor")
+    parser.add_argument("--runs", type=int, default=5, help="timed rounds (default 5)")
+    parser.add_argument("--seed", type=int, default=DEFAULT_SEED)
+    parser.add_argument("--scale", type=float, default=1.0, help="archive size factor (1 = about 200 MB)")
+    parser.add_argument("--memory-size", type=int, default=1 << 30, help="bytes of the single entry")
+    parser.add_argument("--skip-memory", action="store_true")
+    parser.add_argument("--skip-extract", action="store_true")
+    parser.add_argument("--only", nargs="+", help="run only these contenders")
+    parser.add_argument("--json", help="also write the figures to this file")
+    args = parser.parse_args()
+    build = os.path.abspath(args.build_dir)
+    args.ziptool = os.path.abspath(args.ziptool or os.path.join(build, "tools", "ziptool"))
+    args.floor = os.path.abspath(args.floor or os.path.join(build, "bench", "quorvane_bench_floor"))
+    needed = [(name, path) for name, path in (("ziptool", args.ziptool), ("floor", args.floor))
+              if not args.only or name in args.only]
+    for _, program in needed:
+        if not os.access(program, os.X_OK):
+            print(f"missing program {program} (bench/run_bench.sh builds it)")
+            return 1
+    work = os.path.join(build, "work")
+    os.makedirs(work, exist_ok=True)
+
+    print(f"machine: {machine_description()}")
+    print(f"load average at start: {os.getloadavg()[0]:.2f}")
+    figures = {"machine": machine_description()}
+    ok = True
+    if not args.skip_extract:
+        suffix = "" if args.scale == 1.0 else f"-x{args.scale}"
+        archive = ensure_archive(os.path.join(build, "data"), "mixed", args.seed, ["--scale", str(args.scale)],
+                                 f"mixed-{args.seed}{suffix}.zip")
+        index = archive + ".index"
+        write_index(archive, index)
+        contenders, ok = run_extraction(args, archive, index, work)
+        figures["extract_median_s"] = report_extraction(contenders, archive)
+        figures["extract_runs_s"] = {c.name: c.times for c in contenders}
+    if not args.skip_memory:
+        rss = run_memory(args, work)
+        figures["peak_rss_kib"] = rss
+        ok = ok and all(v is not None for v in rss.values())
+    print(f"load average at end: {os.getloadavg()[0]:.2f}")
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump(figures, f, indent=2)
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <regex>
 
 std::wstring Widen(const std::string& text) {
   if (text.empty()) return L"";
@@ -170,4 +171,26 @@ bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
     if (GetTickCount64() >= deadline) return false;
     Sleep(20);
   }
+}
+
+bool ReadReleaseLog(const std::wstring& path, std::vector<ReleaseLogLine>& lines) {
+  lines.clear();
+  std::string bytes;
+  if (!ReadFileBytes(path, bytes)) return false;
+  static const std::regex milestone(R"(\d{4}-\d\d-\d\d (\d\d):(\d\d):(\d\d)\.(\d{3}):  (.*) ErrorCode:(-?\d+)\r)");
+  for (const std::string& text : SplitLines(bytes, "\n")) {
+    ReleaseLogLine line;
+    std::smatch parts;
+    if (std::regex_match(text, parts, milestone)) {
+      line.milestone = true;
+      line.millisecondOfDay =
+          ((std::stol(parts[1]) * 60 + std::stol(parts[2])) * 60 + std::stol(parts[3])) * 1000 + std::stol(parts[4]);
+      line.text = parts[5];
+      line.errorCode = std::stol(parts[6]);
+    } else {
+      line.text = text;
+    }
+    lines.push_back(line);
+  }
+  return true;
 }

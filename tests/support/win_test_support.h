@@ -61,5 +61,16 @@ HWND WaitForWindowClass(const wchar_t* className, DWORD timeoutMs);
 // Polls until the file exists or timeoutMs passes.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
 
+// One line of the release log. A milestone line reads "YYYY-MM-DD hh:mm:ss.mmm:  message ErrorCode:N"
+// and ends in CR LF; any other line (a payload line ends in LF alone) is kept whole as text.
+struct ReleaseLogLine {
+  bool milestone = false;
+  long millisecondOfDay = -1;  // hh:mm:ss.mmm of a milestone line
+  std::string text;            // a milestone's message, or the whole other line
+  long errorCode = 0;
+};
+// The lines of the release log at path, in order; false when the file cannot be read.
+bool ReadReleaseLog(const std::wstring& path, std::vector<ReleaseLogLine>& lines);
+
 std::string Narrow(const std::wstring& text);  // ANSI code page
 std::wstring Widen(const std::string& text);   // ANSI code page

@@ -1,0 +1,189 @@
+// The built release tool against client processes that will not go: a client that ignores the
+// close request, and a second client process that a watchdog restarts as fast as it is ended.
+// Each case starts from a clean install root and ends every process it started, also on failure.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "process/process_finder.h"
+#include "tests/support/win_test_support.h"
+
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 60000;  // hang guard for one run of the tool
+constexpr DWORD kReadyTimeoutMs = 15000;
+constexpr long kBudgetMs = 5000;
+// The longest pass after the budget runs out: the 50 ms pause, the kill's wait of at most 2000 ms,
+// plus 1500 ms for TerminateProcess, starting TASKKILL and one enumeration, which take a few tens
+// of ms on Windows but up to several hundred under Wine on a loaded two-core machine.
+constexpr long kOnePassMs = 50 + 2000 + 1500;
+constexpr char kBudgetLine[] = "GetTickCount() - dwTickKill > 5 * 1000";
+
+std::string LowerNarrow(const std::wstring& text) {
+  std::string narrow = Narrow(text);
+  for (char& c : narrow)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return narrow;
+}
+
+// Ends every process whose executable's path contains pathPart; true when none is left.
+bool EndProcessesUnder(const std::wstring& pathPart) {
+  const std::string name = LowerNarrow(pathPart);
+  for (int i = 0; i < 50; ++i) {
+    ScopedHandle left = FindProcessByName(name.c_str());
+    if (!left.IsValid()) return true;
+    KillProcess(std::move(left));
+  }
+  return false;
+}
+
+bool WaitUntilFound(const std::wstring& pathPart) {
+  const std::string name = LowerNarrow(pathPart);
+  const ULONGLONG deadline = GetTickCount64() + kReadyTimeoutMs;
+  while (!FindProcessByName(name.c_str()).IsValid()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+std::vector<std::string> Messages(const std::vector<ReleaseLogLine>& lines) {
+  std::vector<std::string> messages;
+  for (const ReleaseLogLine& line : lines) messages.push_back(line.milestone ? line.text : "(other) " + line.text);
+  return messages;
+}
+
+long MillisecondsBetween(const ReleaseLogLine& from, const ReleaseLogLine& to) {
+  long elapsed = to.millisecondOfDay - from.millisecondOfDay;
+  return elapsed < 0 ? elapsed + 24L * 3600 * 1000 : elapsed;  // the run crossed midnight
+}
+
+const ReleaseLogLine* FindLine(const std::vector<ReleaseLogLine>& lines, const std::string& message) {
+  for (const ReleaseLogLine& line : lines)
+    if (line.milestone && line.text == message) return &line;
+  return nullptr;
+}
+
+class StopPhaseRelease : public testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = InstallRoot();
+    ASSERT_TRUE(EndProcessesUnder(root_));
+    ASSERT_TRUE(RemoveTree(root_));
+    ASSERT_TRUE(CreateFolders(root_));
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    stand_ins_ = std::wstring(temp) + L"qvrelease-" + std::to_wstring(GetCurrentProcessId());
+    ASSERT_TRUE(CreateFolders(stand_ins_));
+  }
+
+  void TearDown() override {
+    // The watchdog first, or it would restart what is ended; its copies then end on their own.
+    watchdog_.End();
+    EXPECT_TRUE(EndProcessesUnder(stand_ins_));
+    EXPECT_TRUE(EndProcessesUnder(root_));  // a client the tool launched
+    RemoveTree(stand_ins_);
+  }
+
+  // A copy of the sleeper named fileName in the stand-in folder.
+  std::wstring StandIn(const std::wstring& fileName) {
+    const std::wstring path = stand_ins_ + L"\\" + fileName;
+    EXPECT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_sleeper.exe"), path));
+    return path;
+  }
+
+  // Keeps three copies running, so that a search right after a kill finds one while the killed
+  // one is being restarted.
+  void StartWatchdog(const std::wstring& fileName) {
+    const std::wstring copy = StandIn(fileName);
+    ASSERT_TRUE(
+        watchdog_.Start(BuildArtifact(L"tests/process/process_watchdog.exe"), L"\"" + copy + L"\" 3 --lifetime 120"));
+    ASSERT_TRUE(WaitUntilFound(copy));
+  }
+
+  // Runs the tool to its end and reads its log.
+  void RunReleaseTool() {
+    ChildProcess tool;
+    const ULONGLONG started = GetTickCount64();
+    ASSERT_TRUE(tool.Start(BuildArtifact(L"app/QuorvaneReleaseTool.exe")));
+    DWORD exitCode = 1;
+    ASSERT_TRUE(tool.Wait(kRunTimeoutMs, &exitCode)) << "the release tool hangs";
+    std::printf("whole run of the release tool: %llu ms\n", GetTickCount64() - started);
+    EXPECT_EQ(exitCode, 0u);
+    ASSERT_TRUE(ReadReleaseLog(root_ + L"\\ReleaseToolLog.txt", log_));
+  }
+
+  std::wstring root_;
+  std::wstring stand_ins_;
+  ChildProcess watchdog_;
+  std::vector<ReleaseLogLine> log_;
+};
+
+TEST_F(StopPhaseRelease, ClientThatIgnoresTheCloseRequestIsEnded) {
+  ChildProcess client;
+  ASSERT_TRUE(client.Start(StandIn(L"QuorvaneSoftware.exe"),
+                           L"--window Qel_Rw_Soft_UI --watch " + std::to_wstring(GetCurrentProcessId())));
+  ASSERT_TRUE(WaitForWindowClass(L"Qel_Rw_Soft_UI", kReadyTimeoutMs));
+
+  RunReleaseTool();
+  DWORD exitCode = 1;
+  ASSERT_TRUE(client.Wait(kReadyTimeoutMs, &exitCode)) << "the client still runs";
+  EXPECT_EQ(exitCode, 0u);
+  const std::vector<std::string> messages = Messages(log_);
+  ASSERT_GE(messages.size(), 5u);
+  EXPECT_EQ(messages[0], "OnReleaseFile Begin");
+  EXPECT_EQ(messages[1], "OnReleaseFile Close Old Process");
+  EXPECT_EQ(messages[2], "OnReleaseFile Close Replace File");
+  EXPECT_EQ(messages[messages.size() - 2], "OnReleaseFile Client Run");
+  EXPECT_EQ(messages.back(), "OnReleaseFile End");
+  EXPECT_TRUE(PathExists(root_ + L"\\ToolFiePath.txt")) << "the release went ahead";
+}
+
+TEST_F(StopPhaseRelease, ClientThatCannotBeEndedDoesNotHoldTheReleaseBack) {
+  StartWatchdog(L"QuorvaneSoftware.exe");
+  RunReleaseTool();
+  const std::vector<std::string> messages = Messages(log_);
+  ASSERT_GE(messages.size(), 4u);
+  EXPECT_EQ(messages[0], "OnReleaseFile Begin");
+  EXPECT_EQ(messages[1], kBudgetLine);
+  EXPECT_EQ(messages[2], "OnReleaseFile Close Old Process");
+  EXPECT_EQ(messages[3], "OnReleaseFile Close Replace File");
+  EXPECT_EQ(messages.back(), "OnReleaseFile End");
+  EXPECT_TRUE(PathExists(root_ + L"\\ToolFiePath.txt")) << "the release went ahead";
+}
+
+TEST_F(StopPhaseRelease, SecondClientThatIsRestartedCancelsTheRelease) {
+  // What the release would replace or launch: the old skin archive and a client program.
+  const std::string skin = "the old skin archive";
+  ASSERT_TRUE(WriteFileBytes(root_ + L"\\ImgRes.zip", skin));
+  ASSERT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_sleeper.exe"), root_ + L"\\QuorvaneSoftware.exe"));
+  StartWatchdog(L"QelSoftClient.exe");
+
+  RunReleaseTool();
+  const std::vector<std::string> expected = {"OnReleaseFile Begin", "OnReleaseFile Close Old Process",
+                                             "OnReleaseFile Close Replace File", "OnReleaseFile Client Run",
+                                             "OnReleaseFile End"};
+  EXPECT_EQ(Messages(log_), expected);
+  const std::vector<std::wstring> files = {L"ImgRes.zip", L"QuorvaneSoftware.exe", L"ReleaseToolLog.txt"};
+  EXPECT_EQ(ListFolder(root_), files) << "nothing written or unpacked";
+  std::string kept;
+  EXPECT_TRUE(ReadFileBytes(root_ + L"\\ImgRes.zip", kept) && kept == skin) << "the skin archive was replaced";
+  EXPECT_FALSE(FindProcessByName(LowerNarrow(root_).c_str()).IsValid()) << "the client was launched";
+
+  // The second loop kills until the budget, counted from before "Begin", is spent, then leaves
+  // after at most the rest of one pass; the tray sweep that follows takes no time without a tray.
+  const ReleaseLogLine* begin = FindLine(log_, "OnReleaseFile Begin");
+  const ReleaseLogLine* stopped = FindLine(log_, "OnReleaseFile Close Replace File");
+  ASSERT_TRUE(begin && stopped);
+  const long elapsed = MillisecondsBetween(*begin, *stopped);
+  std::printf("stop phase with a restarted second client: %ld ms\n", elapsed);
+  EXPECT_GE(elapsed, kBudgetMs - 500) << "gave up before the budget was spent";
+  EXPECT_LE(elapsed, kBudgetMs + kOnePassMs) << "ran beyond the budget plus one pass";
+}
+
+}  // namespace

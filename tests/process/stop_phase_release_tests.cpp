@@ -24,16 +24,9 @@ constexpr long kBudgetMs = 5000;
 constexpr long kOnePassMs = 50 + 2000 + 1500;
 constexpr char kBudgetLine[] = "GetTickCount() - dwTickKill > 5 * 1000";
 
-std::string LowerNarrow(const std::wstring& text) {
-  std::string narrow = Narrow(text);
-  for (char& c : narrow)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return narrow;
-}
-
 // Ends every process whose executable's path contains pathPart; true when none is left.
 bool EndProcessesUnder(const std::wstring& pathPart) {
-  const std::string name = LowerNarrow(pathPart);
+  const std::string name = Narrow(pathPart);
   for (int i = 0; i < 50; ++i) {
     ScopedHandle left = FindProcessByName(name.c_str());
     if (!left.IsValid()) return true;
@@ -43,7 +36,7 @@ bool EndProcessesUnder(const std::wstring& pathPart) {
 }
 
 bool WaitUntilFound(const std::wstring& pathPart) {
-  const std::string name = LowerNarrow(pathPart);
+  const std::string name = Narrow(pathPart);
   const ULONGLONG deadline = GetTickCount64() + kReadyTimeoutMs;
   while (!FindProcessByName(name.c_str()).IsValid()) {
     if (GetTickCount64() >= deadline) return false;
@@ -61,12 +54,6 @@ std::vector<std::string> Messages(const std::vector<ReleaseLogLine>& lines) {
 long MillisecondsBetween(const ReleaseLogLine& from, const ReleaseLogLine& to) {
   long elapsed = to.millisecondOfDay - from.millisecondOfDay;
   return elapsed < 0 ? elapsed + 24L * 3600 * 1000 : elapsed;  // the run crossed midnight
-}
-
-const ReleaseLogLine* FindLine(const std::vector<ReleaseLogLine>& lines, const std::string& message) {
-  for (const ReleaseLogLine& line : lines)
-    if (line.milestone && line.text == message) return &line;
-  return nullptr;
 }
 
 class StopPhaseRelease : public testing::Test {
@@ -168,19 +155,17 @@ TEST_F(StopPhaseRelease, SecondClientThatIsRestartedCancelsTheRelease) {
   const std::vector<std::string> expected = {"OnReleaseFile Begin", "OnReleaseFile Close Old Process",
                                              "OnReleaseFile Close Replace File", "OnReleaseFile Client Run",
                                              "OnReleaseFile End"};
-  EXPECT_EQ(Messages(log_), expected);
+  ASSERT_EQ(Messages(log_), expected);
   const std::vector<std::wstring> files = {L"ImgRes.zip", L"QuorvaneSoftware.exe", L"ReleaseToolLog.txt"};
   EXPECT_EQ(ListFolder(root_), files) << "nothing written or unpacked";
   std::string kept;
   EXPECT_TRUE(ReadFileBytes(root_ + L"\\ImgRes.zip", kept) && kept == skin) << "the skin archive was replaced";
-  EXPECT_FALSE(FindProcessByName(LowerNarrow(root_).c_str()).IsValid()) << "the client was launched";
+  EXPECT_FALSE(FindProcessByName(Narrow(root_).c_str()).IsValid()) << "the client was launched";
 
-  // The second loop kills until the budget, counted from before "Begin", is spent, then leaves
-  // after at most the rest of one pass; the tray sweep that follows takes no time without a tray.
-  const ReleaseLogLine* begin = FindLine(log_, "OnReleaseFile Begin");
-  const ReleaseLogLine* stopped = FindLine(log_, "OnReleaseFile Close Replace File");
-  ASSERT_TRUE(begin && stopped);
-  const long elapsed = MillisecondsBetween(*begin, *stopped);
+  // From "Begin" to "Close Replace File": the second loop kills until the budget, counted from
+  // just before "Begin", is spent, and leaves within the rest of one pass; the tray sweep between
+  // takes next to no time under Xvfb, which has no notification toolbar.
+  const long elapsed = MillisecondsBetween(log_[0], log_[2]);
   std::printf("stop phase with a restarted second client: %ld ms\n", elapsed);
   EXPECT_GE(elapsed, kBudgetMs - 500) << "gave up before the budget was spent";
   EXPECT_LE(elapsed, kBudgetMs + kOnePassMs) << "ran beyond the budget plus one pass";

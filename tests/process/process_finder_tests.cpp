@@ -60,6 +60,16 @@ void EndStrays(const char* name) {
   }
 }
 
+// KillProcess leaves its TASKKILL command running; one that ran late could end a process of the
+// next test that was given the same id. Wait until every such command has ended.
+void WaitForTaskkills() {
+  for (int i = 0; i < 100; ++i) {
+    ScopedHandle taskkill = FindProcessByName("\\taskkill.exe");
+    if (!taskkill.IsValid()) return;
+    WaitForSingleObject(taskkill.Get(), 10000);
+  }
+}
+
 class ProcessFinder : public testing::Test {
  protected:
   void SetUp() override {
@@ -73,6 +83,7 @@ class ProcessFinder : public testing::Test {
   }
   void TearDown() override {
     for (ChildProcess& child : children_) child.End();
+    WaitForTaskkills();
     RemoveTree(L"\\\\?\\" + folder_);  // the prefix reaches paths beyond 260 characters
   }
 

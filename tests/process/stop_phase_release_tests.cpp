@@ -56,6 +56,16 @@ long MillisecondsBetween(const ReleaseLogLine& from, const ReleaseLogLine& to) {
   return elapsed < 0 ? elapsed + 24L * 3600 * 1000 : elapsed;  // the run crossed midnight
 }
 
+// KillProcess leaves its TASKKILL command running; one that ran late could end a process of the
+// next test that was given the same id. Wait until every such command has ended.
+void WaitForTaskkills() {
+  for (int i = 0; i < 100; ++i) {
+    ScopedHandle taskkill = FindProcessByName("\\taskkill.exe");
+    if (!taskkill.IsValid()) return;
+    WaitForSingleObject(taskkill.Get(), 10000);
+  }
+}
+
 class StopPhaseRelease : public testing::Test {
  protected:
   void SetUp() override {
@@ -74,6 +84,7 @@ class StopPhaseRelease : public testing::Test {
     watchdog_.End();
     EXPECT_TRUE(EndProcessesUnder(stand_ins_));
     EXPECT_TRUE(EndProcessesUnder(root_));  // a client the tool launched
+    WaitForTaskkills();
     RemoveTree(stand_ins_);
   }
 

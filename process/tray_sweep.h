@@ -8,5 +8,5 @@
 void RefreshTrayIcons();
 
 // Sends one row of mouse moves, x = 1 to width - 1 at half the height, to one toolbar. The row
-// stops early only when the shell does not answer in time (see tray_sweep.cpp).
+// stops early only when the shell does not answer a move in time (see tray_sweep.cpp).
 void SweepToolbar(HWND toolbar);

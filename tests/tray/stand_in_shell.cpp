@@ -1,15 +1,15 @@
 // A stand-in for the shell's notification area, for the tray sweep tests.
 //
 //   stand_in_shell.exe RECORD-FILE WINDOW...
-//   WINDOW = label=Class@parent[,WIDTHxHEIGHT][,shown][,hang=N][,delay=MS]   (parent "-": top level)
+//   WINDOW = label=Class@parent[,WIDTHxHEIGHT][,shown][,hang=N]   (parent "-": top level)
 //
 // Builds the windows in the given order (a parent before its children), each top-level window
 // with its children on a thread of its own, so one tree can hang while another answers. Each
 // window is at 0,0, hidden unless "shown", 100x30 unless sized. Every WM_MOUSEMOVE any of them
 // receives is appended to RECORD-FILE as "move LABEL LPARAM-HEX WPARAM" (flushed at once, in the
 // order received). "hang=N": after recording its Nth move the window's thread stops answering for
-// kHangMs; "delay=MS": each move is answered MS later. When all windows exist, each is written as
-// "window LABEL HWND-HEX W H" (its window-rectangle size), then "ready".
+// kHangMs. When all windows exist, each is written as "window LABEL HWND-HEX W H" (its
+// window-rectangle size), then "ready".
 #include <windows.h>
 
 #include <cstdarg>
@@ -23,10 +23,10 @@
 
 namespace {
 
-// Longer than the sweep's 200 ms wait for one move, shorter than its 1 s allowance for a toolbar:
-// the sweep cannot tell this from a shell that never answers again, but if it went on sending to
-// the toolbar after the time-out, the later moves would reach the window once it answers again and
-// show up in the record (Wine drops a timed-out move that was never picked up).
+// More than twice the sweep's 250 ms wait for one move, so the sweep cannot tell this from a shell
+// that never answers again (even when both toolbars hang, one after the other); but if it went on
+// sending to the toolbar after the time-out, the later moves would reach the window once it answers
+// again and show up in the record (Wine drops a timed-out move that was never picked up).
 constexpr DWORD kHangMs = 600;
 
 struct WindowPlan {
@@ -34,7 +34,6 @@ struct WindowPlan {
   int width = 100, height = 30;
   bool shown = false;
   long hangAt = 0;
-  DWORD delayMs = 0;
   size_t tree = 0;  // index of its top-level window
   HWND window = nullptr;
   long moves = 0;
@@ -65,7 +64,6 @@ LRESULT CALLBACK StandInProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
          static_cast<unsigned long>(wParam));
   ++plan->moves;
   if (plan->moves == plan->hangAt) Sleep(kHangMs);
-  if (plan->delayMs > 0) Sleep(plan->delayMs);
   return 0;
 }
 
@@ -91,8 +89,6 @@ bool ParsePlan(const wchar_t* text, WindowPlan& plan) {
       plan.shown = true;
     else if (option.rfind(L"hang=", 0) == 0)
       plan.hangAt = std::wcstol(option.c_str() + 5, nullptr, 10);
-    else if (option.rfind(L"delay=", 0) == 0)
-      plan.delayMs = std::wcstoul(option.c_str() + 6, nullptr, 10);
     else if (std::swscanf(option.c_str(), L"%dx%d", &plan.width, &plan.height) != 2)
       return false;
   }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,18 @@ std::vector<Move> RowMoves(const std::vector<Row>& rows) {
   for (const Row& row : rows)
     for (int x = 1; x < row.width; ++x) moves.push_back({row.toolbar, unsigned(x), unsigned(row.height / 2), 0});
   return moves;
+}
+
+// "" when the moves are the expected ones, else the counts and the first difference.
+std::string Difference(const std::vector<Move>& got, const std::vector<Move>& expected) {
+  if (got == expected) return "";
+  size_t i = 0;
+  while (i < got.size() && i < expected.size() && got[i] == expected[i]) ++i;
+  std::ostringstream text;
+  text << got.size() << " moves, expected " << expected.size() << "; first difference at #" << i << ": ";
+  if (i < got.size()) text << "got " << got[i] << " ";
+  if (i < expected.size()) text << "expected " << expected[i];
+  return text.str();
 }
 
 struct StandInWindow {
@@ -238,21 +251,21 @@ TEST_P(TraySweepLayout, SendsExactlyTheRowsOfTheToolbarsItFinds) {
     EXPECT_EQ(outcome.windows[row.toolbar].width, row.width) << row.toolbar;
     EXPECT_EQ(outcome.windows[row.toolbar].height, row.height) << row.toolbar;
   }
-  EXPECT_EQ(outcome.moves, RowMoves(layout.rows));
+  EXPECT_EQ(Difference(outcome.moves, RowMoves(layout.rows)), "") << "sweep took " << outcome.elapsedMs << " ms";
 }
 
 INSTANTIATE_TEST_SUITE_P(Shells, TraySweepLayout, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<SweepCase>& info) { return info.param.name; });
 
-// The sweep's bounds (tray_sweep.cpp): a toolbar that does not answer a move within 200 ms gets no
-// more moves, and a toolbar's row has 1 s in all. The stand-in's hung toolbar answers again after
-// 600 ms, so moves sent to it after its time-out would show in the record. The elapsed times are
-// checked against those bounds plus kWineMarginMs: Wine's cross-process sends are slow (measured
-// 0.3-0.9 ms each on a loaded machine against tens of microseconds on Windows) and the test shares
-// the machine. A sweep without time-outs would wait the hang out, or meet the hang guard (30 s).
-constexpr ULONGLONG kMoveTimeoutMs = 200;
-constexpr ULONGLONG kToolbarAllowanceMs = 1000;
-constexpr ULONGLONG kWineMarginMs = 800;
+// The sweep's bound (tray_sweep.cpp): a toolbar that does not answer a move within 250 ms gets no
+// more moves. The stand-in's hung toolbar answers again after 600 ms, so moves sent to it after its
+// time-out would show in the record. The time a sweep takes is checked against that bound plus
+// kWineMarginMs for the responsive moves and the scheduling: Wine's cross-process sends are slow
+// (measured up to about 6 ms each, 10 ms at worst, with the machine's two cores shared by builds),
+// where Windows takes microseconds. A sweep without time-outs would wait for the hung toolbar and
+// then send it its whole row; one that never came back would meet the hang guard (30 s).
+constexpr ULONGLONG kMoveTimeoutMs = 250;
+constexpr ULONGLONG kWineMarginMs = 1500;
 
 TEST(TraySweepHang, HungTaskbarToolbarIsLeftAndTheOverflowToolbarIsStillSwept) {
   SweepOutcome outcome = SweepStandIn(
@@ -261,7 +274,7 @@ TEST(TraySweepHang, HungTaskbarToolbarIsLeftAndTheOverflowToolbarIsStillSwept) {
   std::vector<Move> expected = RowMoves({{"bar", 6, 24}});  // x = 1 to 5; the 5th is answered too late
   const std::vector<Move> overflowRow = RowMoves({{"obar", 121, 41}});
   expected.insert(expected.end(), overflowRow.begin(), overflowRow.end());
-  EXPECT_EQ(outcome.moves, expected);
+  EXPECT_EQ(Difference(outcome.moves, expected), "");
   EXPECT_LT(outcome.elapsedMs, kMoveTimeoutMs + kWineMarginMs);
 }
 
@@ -269,19 +282,8 @@ TEST(TraySweepHang, HungShellCostsOneTimeOutPerToolbar) {
   SweepOutcome outcome = SweepStandIn(
       PAGER L"bar=ToolbarWindow32@pager,300x24,hang=1" OVERFLOW_WINDOW L"obar=ToolbarWindow32@over,121x41,hang=1");
   ASSERT_EQ(outcome.failure, "");
-  EXPECT_EQ(outcome.moves, RowMoves({{"bar", 2, 24}, {"obar", 2, 41}}));
+  EXPECT_EQ(Difference(outcome.moves, RowMoves({{"bar", 2, 24}, {"obar", 2, 41}})), "");
   EXPECT_LT(outcome.elapsedMs, 2 * kMoveTimeoutMs + kWineMarginMs);
-}
-
-TEST(TraySweepHang, CrawlingToolbarIsCutAtItsAllowance) {
-  // 25 ms per move would take 10 s for the whole row.
-  SweepOutcome outcome = SweepStandIn(PAGER L"bar=ToolbarWindow32@pager,401x30,delay=25");
-  ASSERT_EQ(outcome.failure, "");
-  const std::vector<Move> row = RowMoves({{"bar", 401, 30}});
-  ASSERT_GT(outcome.moves.size(), 0u);
-  ASSERT_LT(outcome.moves.size(), row.size());
-  EXPECT_EQ(outcome.moves, std::vector<Move>(row.begin(), row.begin() + outcome.moves.size()));
-  EXPECT_LT(outcome.elapsedMs, kToolbarAllowanceMs + kWineMarginMs);
 }
 
 }  // namespace

@@ -8,7 +8,9 @@ build=$(cd "$1" && pwd)
 shift
 export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No Mono or Gecko installer; and no winedbg: a crashing test program must end, not wait in a
+# debugger until the test times out.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 
 (
   flock 9

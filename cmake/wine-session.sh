@@ -5,7 +5,7 @@
 set -u
 action=$1
 build=$(cd "$2" && pwd)
-export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 state=$build/wine-session
 mkdir -p "$state"
 

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Every test suite: the portable code natively (AddressSanitizer + UndefinedBehaviorSanitizer),
-# then the Windows build under Wine. Each suite ends with CTest's summary line.
+# the same tests under valgrind (a build without sanitizers), a short smoke of each fuzz target
+# (clang, libFuzzer), then the Windows build under Wine. Each suite ends with CTest's summary line.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh || exit 1
 
 status=0
-for preset in native windows; do
+for preset in native valgrind fuzz windows; do
   echo "=== $preset: configure and build"
   if ! { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; }; then
     echo "=== $preset: build failed"

@@ -93,16 +93,34 @@ std::uint32_t LastSeparator(const char16_t* path) {
   return last;
 }
 
-// Moves the current entry's data into file through the reader's output buffer.
-ArchiveResult CopyEntryToFile(ArchiveReader* reader, PlatformFile file, const ArchiveEntryInfo& info) {
+// Moves the current entry's data into a file through the reader's output buffer. With a path,
+// the file is created only once the first chunk has arrived (a wrong password or unreadable data
+// then leaves an existing file alone), and a file that did not receive the intact entry is
+// deleted again, so a damaged entry never stands on disk as if it were good.
+ArchiveResult CopyEntryToFile(ArchiveReader* reader, const ArchiveEntryInfo& info, PlatformFile lentFile,
+                              const char16_t* createPath) {
   if (reader->outputBuffer == nullptr) reader->outputBuffer.reset(new (std::nothrow) unsigned char[kDataBlockSize]);
   if (reader->outputBuffer == nullptr) return ArchiveResult::InflateFailed;
   DirectoryCursor* cursor = reader->cursor;
   OpenEntryStream(cursor, reader->password.get());
+  ScopedPlatformFile created;
+  PlatformFile file = lentFile;
   ArchiveResult result = ArchiveResult::InflateFailed;
   for (;;) {
     bool ended = false;
     const std::int64_t read = ReadEntryStream(cursor, reader->outputBuffer.get(), kDataBlockSize, &ended);
+    if (read <= 0 && !ended) {
+      result = ReadFailureResult(read);
+      break;
+    }
+    if (createPath != nullptr && !created.IsValid()) {
+      created.Reset(CreateFileForWriting(createPath, info.attributes));
+      if (!created.IsValid()) {
+        result = ArchiveResult::OpenFailed;
+        break;
+      }
+      file = created.Get();
+    }
     if (read > 0 && !WriteToFile(file, reader->outputBuffer.get(), static_cast<std::uint32_t>(read))) {
       result = ArchiveResult::WriteFailed;
       break;
@@ -111,13 +129,13 @@ ArchiveResult CopyEntryToFile(ArchiveReader* reader, PlatformFile file, const Ar
       result = CheckEntryData(*cursor->stream) == StatusOk ? ArchiveResult::Ok : ArchiveResult::Corrupt;
       break;
     }
-    if (read <= 0) {
-      result = ReadFailureResult(read);
-      break;
-    }
   }
   if (cursor->stream != nullptr) CloseEntryStream(cursor);
   if (result == ArchiveResult::Ok) SetFileTimes(file, &info.creationTime, &info.accessTime, &info.writeTime);
+  if (result != ArchiveResult::Ok && created.IsValid()) {
+    created.Reset();
+    DeletePlainFile(createPath);
+  }
   return result;
 }
 
@@ -131,12 +149,15 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* tar
     return ArchiveResult::OpenFailed;  // refused: nothing is created for a name we cannot trust
   }
   if (described != ArchiveResult::Ok) return described;
-  const bool isFolder = (info.attributes & kAttributeDirectory) != 0;
+  // Producers that store no folder attribute (Python's zipfile, for one) still end a folder's
+  // name with a separator, and no file can have such a name.
+  const std::size_t nameLength = std::char_traits<char16_t>::length(info.name);
+  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsSeparator(info.name[nameLength - 1]);
   if (targetKind == kTargetFileHandle) {
     const auto file = static_cast<PlatformFile>(target);
     if (isFolder) return ArchiveResult::Ok;
     if (!IsValidPlatformFile(file)) return ArchiveResult::OpenFailed;
-    return CopyEntryToFile(reader, file, info);
+    return CopyEntryToFile(reader, info, file, nullptr);
   }
   char16_t path[kTargetPathCapacity];
   if (!ResolveTargetPath(reader, static_cast<const char16_t*>(target), path)) return ArchiveResult::OpenFailed;
@@ -144,9 +165,7 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* tar
       isFolder ? static_cast<std::uint32_t>(std::char_traits<char16_t>::length(path)) : LastSeparator(path);
   if (!CreateMissingFolders(path, folderLength)) return ArchiveResult::OpenFailed;
   if (isFolder) return ArchiveResult::Ok;
-  ScopedPlatformFile file(CreateFileForWriting(path, info.attributes));
-  if (!file.IsValid()) return ArchiveResult::OpenFailed;
-  return CopyEntryToFile(reader, file.Get(), info);
+  return CopyEntryToFile(reader, info, InvalidPlatformFile(), path);
 }
 
 }  // namespace

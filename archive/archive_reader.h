@@ -85,10 +85,12 @@ ArchiveResult GetArchiveEntry(ArchiveHandle handle, std::int32_t index, ArchiveE
 //
 // File targets (path or handle): the whole entry is written through a 16,384-byte buffer; the
 // file's times are set from the entry only on Ok. A relative path is taken under the current
-// folder at open time; missing folders are created. A folder entry creates the path as a folder
-// (or does nothing for a handle). Entries whose name would leave the target folder ("..", a
-// drive or stream colon, a device name) or was cut are refused with OpenFailed: nothing is
-// created.
+// folder at open time; missing folders are created. A folder entry (folder attribute, or a name
+// ending in a separator) creates the path as a folder, or does nothing for a handle. A path's file
+// is created once the first chunk is in (a wrong password leaves an existing file alone) and is
+// deleted again when the entry did not arrive intact. Entries whose name would leave the target
+// folder ("..", a drive or stream colon, a device name) or was cut are refused with OpenFailed:
+// nothing is created.
 ArchiveResult ExtractEntry(ArchiveHandle handle, std::int32_t index, void* target, std::uint32_t length,
                            std::int32_t targetKind);
 ArchiveResult ExtractEntryToMemory(ArchiveHandle handle, std::int32_t index, void* buffer, std::uint32_t length);

@@ -1,5 +1,11 @@
 #include "archive_test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <cstdlib>
 
 #include "platform/file_system.h"
@@ -86,4 +92,17 @@ std::u16string ScratchFolder(const std::string& name) {
 
 void PrintTo(ArchiveResult result, std::ostream* out) {
   *out << "0x" << std::hex << static_cast<std::uint32_t>(result) << std::dec;
+}
+
+std::uint64_t FileWriteTime(const std::u16string& path) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(reinterpret_cast<const wchar_t*>(path.c_str()), GetFileExInfoStandard, &data)) return 0;
+  return (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+#else
+  struct stat status {};
+  if (stat(Utf8(path).c_str(), &status) != 0) return 0;
+  return static_cast<std::uint64_t>((static_cast<std::int64_t>(status.st_mtim.tv_sec) + 11644473600) * 10000000 +
+                                    status.st_mtim.tv_nsec / 100);
+#endif
 }

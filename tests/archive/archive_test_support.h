@@ -33,6 +33,8 @@ std::u16string Utf16(const std::string& utf8);
 std::string Utf8(const std::u16string& text);
 bool ReadWholeFile(const std::u16string& path, std::string* bytes);
 bool WriteWholeFile(const std::u16string& path, const std::string& bytes);
+// The file's last-write time as a FILETIME value; 0 when it cannot be read.
+std::uint64_t FileWriteTime(const std::u16string& path);
 // A fresh empty folder below the test's working folder (removed first if a run left it).
 std::u16string ScratchFolder(const std::string& name);
 

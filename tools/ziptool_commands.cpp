@@ -1,0 +1,169 @@
+#include "tools/ziptool_commands.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "archive/archive_reader.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+constexpr std::uint32_t kChunkSize = 16384;
+#ifdef _WIN32
+constexpr char16_t kSeparator = u'\\';
+#else
+constexpr char16_t kSeparator = u'/';
+#endif
+
+std::string Utf8(const char16_t* text) {
+  const int size = Utf16ToUtf8(text, -1, nullptr, 0);
+  if (size <= 1) return std::string();
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  Utf16ToUtf8(text, -1, &utf8[0], size);
+  utf8.resize(static_cast<std::size_t>(size - 1));
+  return utf8;
+}
+
+unsigned Code(ArchiveResult result) { return static_cast<unsigned>(result); }
+
+struct ArchiveCloser {
+  ArchiveHandle handle;
+  ~ArchiveCloser() {
+    if (handle != nullptr) CloseArchive(handle);
+  }
+};
+
+ArchiveHandle OpenOrReport(const char16_t* archivePath, const char* password) {
+  const ArchiveHandle handle = OpenArchive(archivePath, password);
+  if (handle == nullptr) {
+    std::fprintf(stderr, "ziptool: cannot open %s as a ZIP archive (0x%08X)\n", Utf8(archivePath).c_str(),
+                 Code(LastArchiveResult));
+  }
+  return handle;
+}
+
+std::int32_t EntryCount(ArchiveHandle handle) {
+  ArchiveEntryInfo info;
+  GetArchiveEntry(handle, -1, &info);
+  return info.index;
+}
+
+const char* Reason(ArchiveResult result, const ArchiveEntryInfo& info) {
+  switch (result) {
+    case ArchiveResult::NameTooLong:
+      return "name of 260 bytes or more";
+    case ArchiveResult::OpenFailed:
+      return EntryNameIsSafe(info.name) ? "file cannot be created" : "name leaves the target folder";
+    case ArchiveResult::WriteFailed:
+      return "writing failed";
+    case ArchiveResult::Corrupt:
+      return "damaged entry (header, size or CRC-32 does not agree)";
+    case ArchiveResult::ReadFailed:
+      return "local extra field cannot be read";
+    case ArchiveResult::PasswordMismatch:
+      return "wrong password";
+    default:
+      return "data cannot be read or decompressed";
+  }
+}
+
+// The extraction of one entry to its place below folder. The folder extraction of the release
+// tool will take this place once it exists.
+ArchiveResult ExtractOne(ArchiveHandle handle, std::int32_t index, const ArchiveEntryInfo& info,
+                         const std::u16string& folder) {
+  const std::u16string path = folder + kSeparator + info.name;
+  return ExtractEntry(handle, index, const_cast<char16_t*>(path.c_str()), 0, kTargetFilePath);
+}
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// Creates the folder and every missing folder above it.
+bool CreateFolderPath(const std::u16string& folder) {
+  for (std::size_t end = 1; end <= folder.size(); ++end) {
+    if (end < folder.size() && !IsSeparator(folder[end])) continue;
+    if (IsSeparator(folder[end - 1])) continue;
+    const std::u16string part = folder.substr(0, end);
+    if (GetPathAttributes(part.c_str()) == kInvalidAttributes) CreateOneFolder(part.c_str());
+  }
+  const std::uint32_t attributes = GetPathAttributes(folder.c_str());
+  return attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+}
+
+}  // namespace
+
+int RunList(const char16_t* archivePath, const char* password) {
+  ArchiveCloser archive{OpenOrReport(archivePath, password)};
+  bool allDescribed = archive.handle != nullptr;
+  const std::int32_t count = archive.handle != nullptr ? EntryCount(archive.handle) : 0;
+  for (std::int32_t index = 0; index < count; ++index) {
+    ArchiveEntryInfo info;
+    const ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
+    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong) {
+      std::printf("%d\tfailed 0x%08X\n", index, Code(result));
+      allDescribed = false;
+      continue;
+    }
+    allDescribed = allDescribed && result == ArchiveResult::Ok;
+    std::printf("%d\t0x%02X\t%" PRIu64 "\t%u\t%u\t%s\n", index, info.attributes, FileTimeValue(info.writeTime),
+                static_cast<unsigned>(info.compressedSize), static_cast<unsigned>(info.uncompressedSize),
+                Utf8(info.name).c_str());
+  }
+  std::printf("result 0x%08X\n", Code(LastArchiveResult));
+  return allDescribed ? 0 : 1;
+}
+
+int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* password) {
+  ArchiveCloser archive{OpenOrReport(archivePath, password)};
+  if (archive.handle == nullptr) return 1;
+  if (!CreateFolderPath(folder)) {
+    std::fprintf(stderr, "ziptool: cannot create the folder %s\n", Utf8(folder).c_str());
+    return 1;
+  }
+  const std::u16string target(folder);
+  const std::int32_t count = EntryCount(archive.handle);
+  int failures = 0;
+  for (std::int32_t index = 0; index < count; ++index) {
+    ArchiveEntryInfo info;
+    ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
+    if (result == ArchiveResult::Ok) result = ExtractOne(archive.handle, index, info, target);
+    if (result != ArchiveResult::Ok) {
+      std::printf("%d\t%s\tnot written: %s (0x%08X)\n", index, Utf8(info.name).c_str(), Reason(result, info),
+                  Code(result));
+      ++failures;
+    }
+  }
+  if (failures > 0) std::fprintf(stderr, "ziptool: %d of %d entries not written\n", failures, count);
+  return failures == 0 ? 0 : 1;
+}
+
+int RunCat(const char16_t* archivePath, std::int32_t index, const char* password) {
+  ArchiveCloser archive{OpenOrReport(archivePath, password)};
+  if (archive.handle == nullptr) return 1;
+  ArchiveEntryInfo info;
+  const ArchiveResult described = GetArchiveEntry(archive.handle, index, &info);
+  if (described != ArchiveResult::Ok && described != ArchiveResult::NameTooLong) {
+    std::fprintf(stderr, "ziptool: entry %d cannot be described (0x%08X)\n", index, Code(described));
+    return 1;
+  }
+  const auto size = static_cast<std::uint32_t>(info.uncompressedSize);
+  static unsigned char buffer[kChunkSize];
+  std::uint32_t written = 0;
+  for (;;) {
+    const ArchiveResult result = ExtractEntryToMemory(archive.handle, index, buffer, kChunkSize);
+    if (result != ArchiveResult::MoreData && result != ArchiveResult::Ok) {
+      std::fflush(stdout);
+      std::fprintf(stderr, "ziptool: entry %d: %s (0x%08X)\n", index, Reason(result, info), Code(result));
+      return 1;
+    }
+    // Ok answers the call that delivered the last bytes: the rest of the size is in the buffer.
+    const std::uint32_t chunk = result == ArchiveResult::MoreData ? kChunkSize : size - written;
+    if (std::fwrite(buffer, 1, chunk, stdout) != chunk) {
+      std::fprintf(stderr, "ziptool: writing to standard output failed\n");
+      return 1;
+    }
+    written += chunk;
+    if (result == ArchiveResult::Ok) return std::fflush(stdout) == 0 ? 0 : 1;
+  }
+}

@@ -1,0 +1,14 @@
+// ziptool's three commands over the public reader API. Paths are UTF-16; the password is the
+// narrow byte string the archive was encrypted with (null: none). Each answers the exit status:
+// 0 success, 1 failure (a line on standard error says why).
+#pragma once
+
+#include <cstdint>
+
+// One line per entry: index, attributes, write time (FILETIME), compressed and uncompressed
+// size, name (UTF-8), tab-separated; then "result 0x%08X" with the last ArchiveResult.
+int RunList(const char16_t* archivePath, const char* password);
+// Unpacks every entry below folder; one line per entry that was not written, with the reason.
+int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* password);
+// Writes one entry's bytes to standard output, read in 16,384-byte chunks.
+int RunCat(const char16_t* archivePath, std::int32_t index, const char* password);

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""floor_smoke_test.py FLOOR_PROGRAM: the benchmark's parts on a miniature archive.
+"""floor_smoke_test.py FLOOR_PROGRAM: the benchmark's parts on miniature archives.
 
 The generator's archive is the same for the same seed, the floor program writes every entry of it
-byte for byte (as Python's zipfile reads them), and it refuses an archive whose data was damaged.
+byte for byte (as Python's zipfile reads them), and it refuses an archive whose data was damaged;
+the one-entry archive of the memory figure reads back whole with its CRC-32.
 """
 import hashlib
 import os
@@ -71,6 +72,17 @@ def main():
         done = run_floor(floor, damaged, os.path.join(scratch, "out2"))
         if done.returncode == 0 or target.filename not in done.stderr:
             failures.append(f"damaged {target.filename} was not refused: {done.returncode} {done.stderr!r}")
+
+        # The one-entry archive of the memory figure: its stream is put together from pieces.
+        single = os.path.join(scratch, "single.zip")
+        size = (9 << 20) + 12345  # two whole pieces and a cut one
+        subprocess.run([sys.executable, run_bench.GENERATOR, "single", single, "--size", str(size)],
+                       check=True, stdout=subprocess.DEVNULL)
+        with zipfile.ZipFile(single) as z:
+            (info,) = z.infolist()
+            data = z.read(info)  # zipfile checks the CRC-32
+            if len(data) != size or info.compress_type != zipfile.ZIP_DEFLATED:
+                failures.append(f"single entry: {len(data)} bytes, method {info.compress_type}")
 
     for failure in failures:
         print("FAIL:", failure)

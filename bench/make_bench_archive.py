@@ -7,13 +7,15 @@
   make_bench_archive.py single OUT.zip [--size BYTES] [--seed N]
       one deflated text-like entry (default 1 GiB), for the peak-memory figure
 
-Python's zipfile writes the archives: it is used only as an archiver here.
+Python's zipfile writes the mixed archive, as an archiver; the single-entry one is written here.
 """
 import argparse
 import math
 import random
+import struct
 import sys
 import zipfile
+import zlib
 
 FIXED_DATE = (2024, 5, 17, 10, 30, 0)
 FILE_MODE = 0o100644 << 16
@@ -128,23 +130,54 @@ def write_mixed(path, seed, scale):
 
 
 def write_single(path, seed, size):
-    """One deflated entry of size bytes, written in pieces so the generator stays small too."""
+    """One deflated entry "huge.log" of size bytes (below 4 GiB).
+
+    The text is 16 distinct pieces of 4 MiB in a random order: far apart for deflate's 32 KiB
+    window, so it compresses like fresh text. Each piece is compressed once, ending with a full
+    flush (byte-aligned, no reference to earlier data), so the entry's deflate stream is those
+    segments one after another plus a final empty block: a valid stream made in seconds instead
+    of minutes. zipfile cannot take data compressed beforehand, so the three records of this
+    one-entry archive are written here.
+    """
     rng = random.Random(seed)
     pool = make_line_pool(rng, make_words(rng, 3000), 40000)
-    info = zipfile.ZipInfo("big/huge.log", FIXED_DATE)
-    info.external_attr = FILE_MODE
-    info.compress_type = zipfile.ZIP_DEFLATED
-    info.file_size = size  # known up front: no 64-bit fields, sizes written in the local header
     piece = 4 << 20
-    with zipfile.ZipFile(path, "w", allowZip64=False, compresslevel=1) as archive:
-        archive.writestr(zipfile.ZipInfo("big/", FIXED_DATE), b"")
-        with archive.open(info, "w") as out:
-            left = size
-            while left > 0:
-                n = min(piece, left)
-                out.write(text_bytes(rng, pool, n))
-                left -= n
-    return 2, size
+
+    def segment(data):
+        compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
+        return compressor.compress(data) + compressor.flush(zlib.Z_FULL_FLUSH)
+
+    pieces = [text_bytes(rng, pool, piece) for _ in range(min(16, size // piece + 1))]
+    segments = [segment(p) for p in pieces]
+    final = zlib.compressobj(1, zlib.DEFLATED, -15)
+    final_block = final.compress(b"") + final.flush()
+
+    name = b"huge.log"
+    date = ((FIXED_DATE[0] - 1980) << 9) | (FIXED_DATE[1] << 5) | FIXED_DATE[2]
+    time = (FIXED_DATE[3] << 11) | (FIXED_DATE[4] << 5) | (FIXED_DATE[5] // 2)
+    with open(path, "wb") as out:
+        out.write(b"\0" * (30 + len(name)))  # the local header, written once sizes are known
+        crc = 0
+        compressed = 0
+        left = size
+        while left > 0:
+            i = rng.randrange(len(pieces))
+            data, packed = (pieces[i], segments[i]) if left >= piece else (pieces[i][:left], segment(pieces[i][:left]))
+            crc = zlib.crc32(data, crc)
+            out.write(packed)
+            compressed += len(packed)
+            left -= len(data)
+        out.write(final_block)
+        compressed += len(final_block)
+        fields = struct.pack("<HHHHHIIIHH", 20, 0, 8, time, date, crc, compressed, size, len(name), 0)
+        directory_offset = out.tell()
+        central = (struct.pack("<I", 0x02014B50) + struct.pack("<H", (3 << 8) | 20) + fields
+                   + struct.pack("<HHHII", 0, 0, 0, FILE_MODE, 0) + name)
+        out.write(central)
+        out.write(struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 1, 1, len(central), directory_offset, 0))
+        out.seek(0)
+        out.write(struct.pack("<I", 0x04034B50) + fields + name)
+    return 1, size
 
 
 def main():

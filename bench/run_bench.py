@@ -3,15 +3,22 @@
 
 Normally started through bench/run_bench.sh, which first builds ziptool and the floor program in
 a native Release tree (build/bench). Every contender extracts the same archive (made by
-make_bench_archive.py from a fixed seed) into a fresh empty folder on the same filesystem:
+make_bench_archive.py from a fixed seed, kept in build/bench/data) into a fresh empty folder on
+the same filesystem:
   * the archive is read from the page cache by every contender: one untimed warm-up run each
     (whose output is also checked, size and CRC-32 of every file), then timed rounds;
-  * each timed run gets a new empty folder; earlier output is deleted and `sync` is called
-    before every timed run, so no run pays for the write-back of another;
+  * each run gets a new empty folder under --out-dir; `sync` is called before every timed run, so
+    no run pays for the write-back of another;
+  * the outputs go by default to a RAM filesystem (/dev/shm), where the cost of creating and
+    writing files is steady, and are deleted after each run. On a disk filesystem (--out-dir)
+    they are deleted only at the end (about 10 GB with 5 rounds): ext4 without a journal skips
+    recently deleted inodes when it allocates new ones, so runs right after a deletion of
+    thousands of files create their files several times slower;
   * the contenders take turns within each round (the order rotates), so a change of machine load
     during the benchmark touches all of them alike; the median of the rounds is reported.
 The floor (bench_floor.cpp) reports its own time for inflating, checking and writing all entries
-from the archive already in memory; the other times are wall times of the whole process.
+from the archive already in memory; the other times are wall times of the whole process. CPU
+times (user + system) are shown beside them: on a busy machine they vary less than wall times.
 It also measures the peak resident size of ziptool and unzip on one 1 GiB entry.
 Prints the figures and the ratios; exits 0 unless a contender fails or writes wrong files.
 """
@@ -25,6 +32,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 import zlib
@@ -110,10 +118,27 @@ def machine_description():
             f"Linux {platform.release()}, zlib {zlib.ZLIB_RUNTIME_VERSION}")
 
 
-def fresh_folder(work, label):
+def filesystem_type(path):
+    """The type of the filesystem that holds path, from the longest matching mount point."""
+    path = os.path.realpath(path)
+    best, kind = "", "?"
+    with open("/proc/mounts") as mounts:
+        for line in mounts:
+            fields = line.split()
+            point = fields[1]
+            if (path == point or path.startswith(point.rstrip("/") + "/")) and len(point) > len(best):
+                best, kind = point, fields[2]
+    return kind
+
+
+def default_out_dir(build):
+    if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) and filesystem_type("/dev/shm") == "tmpfs":
+        return "/dev/shm/quorvane-bench"
+    return os.path.join(build, "work")
+
+
+def new_folder(work, label):
     path = os.path.join(work, label)
-    if os.path.exists(path):
-        shutil.rmtree(path)
     os.makedirs(path)
     return path
 
@@ -126,19 +151,28 @@ class Contender:
         self.times = []
 
     def run(self, folder):
-        """Seconds taken, or None if the program failed."""
-        start = time.perf_counter()
-        done = subprocess.run(self.command(folder), stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        elapsed = time.perf_counter() - start
-        if done.returncode != 0:
-            print(f"  {self.name} failed with exit code {done.returncode}: {done.stderr.strip()[:500]}")
+        """(wall seconds, CPU seconds), or None if the program failed."""
+        with tempfile.TemporaryFile("w+") as out, tempfile.TemporaryFile("w+") as err:
+            start = time.perf_counter()
+            child = subprocess.Popen(self.command(folder), stdout=out, stderr=err)
+            _, status, usage = os.wait4(child.pid, 0)
+            elapsed = time.perf_counter() - start
+            child.returncode = os.waitstatus_to_exitcode(status)
+            out.seek(0)
+            err.seek(0)
+            stdout, stderr = out.read(), err.read()
+        if child.returncode != 0:
+            print(f"  {self.name} failed with exit code {child.returncode}: {stderr.strip()[:500]}")
             return None
-        return self.internal_time(done.stdout) if self.internal_time else elapsed
+        if self.internal_time:
+            return self.internal_time(stdout)
+        return elapsed, usage.ru_utime + usage.ru_stime
 
 
 def floor_seconds(stdout):
-    match = re.search(r"floor_s=([0-9.]+)", stdout)
-    return float(match.group(1)) if match else None
+    wall = re.search(r"floor_s=([0-9.]+)", stdout)
+    cpu = re.search(r"floor_cpu_s=([0-9.]+)", stdout)
+    return (float(wall.group(1)), float(cpu.group(1))) if wall and cpu else None
 
 
 def run_extraction(args, archive, index, work):
@@ -150,59 +184,76 @@ def run_extraction(args, archive, index, work):
         Contender("floor", lambda d: [args.floor, index, archive, d], floor_seconds),
     ]
     contenders = [c for c in contenders if not args.only or c.name in args.only]
+    outputs = os.path.join(work, "extract")
+    if os.path.exists(outputs):
+        shutil.rmtree(outputs)
+    os.makedirs(outputs)
+    # On a RAM filesystem deleting is harmless and keeps memory free; elsewhere see the top.
+    delete_each = filesystem_type(outputs) == "tmpfs"
     ok = True
-    print("warm-up run and output check of each contender ...", flush=True)
-    for c in contenders:
-        folder = fresh_folder(work, f"warmup-{c.name}")
-        if c.run(folder) is None:
-            ok = False
-            continue
-        faults = check_tree(archive, folder)
-        shutil.rmtree(folder)
-        if faults:
-            ok = False
-            print(f"  {c.name}: {len(faults)} wrong entries, e.g. {faults[:3]}")
-    for round_number in range(args.runs):
-        shift = round_number % len(contenders)
-        for c in contenders[shift:] + contenders[:shift]:
-            folder = fresh_folder(work, f"run-{c.name}")
-            os.sync()
-            seconds = c.run(folder)
-            shutil.rmtree(folder)
-            if seconds is None:
+    try:
+        print("warm-up run and output check of each contender ...", flush=True)
+        for c in contenders:
+            folder = new_folder(outputs, f"{c.name}-warmup")
+            if c.run(folder) is None:
                 ok = False
-            else:
-                c.times.append(seconds)
-        print(f"  round {round_number + 1}/{args.runs}: "
-              + ", ".join(f"{c.name} {c.times[-1]:.3f}s" for c in contenders if c.times), flush=True)
+                continue
+            faults = check_tree(archive, folder)
+            if delete_each:
+                shutil.rmtree(folder)
+            if faults:
+                ok = False
+                print(f"  {c.name}: {len(faults)} wrong entries, e.g. {faults[:3]}")
+        for round_number in range(args.runs):
+            shift = round_number % len(contenders)
+            for c in contenders[shift:] + contenders[:shift]:
+                folder = new_folder(outputs, f"{c.name}-{round_number}")
+                os.sync()
+                figures = c.run(folder)
+                if delete_each:
+                    shutil.rmtree(folder)
+                if figures is None:
+                    ok = False
+                else:
+                    c.times.append(figures)
+            print(f"  round {round_number + 1}/{args.runs}: "
+                  + ", ".join(f"{c.name} {c.times[-1][0]:.3f}s" for c in contenders if c.times), flush=True)
+    finally:
+        shutil.rmtree(outputs, ignore_errors=True)
     return contenders, ok
 
 
 def report_extraction(contenders, archive):
-    medians = {c.name: statistics.median(c.times) for c in contenders if c.times}
+    wall = {c.name: statistics.median(t[0] for t in c.times) for c in contenders if c.times}
+    cpu = {c.name: statistics.median(t[1] for t in c.times) for c in contenders if c.times}
     with zipfile.ZipFile(archive) as z:
         infos = z.infolist()
     size = os.path.getsize(archive)
     unpacked = sum(i.file_size for i in infos)
     print(f"\narchive: {os.path.basename(archive)}, {size / 1e6:.1f} MB, {len(infos)} entries, "
-          f"{unpacked / 1e6:.1f} MB unpacked")
-    print(f"{'contender':<10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s out':>9} {'/unzip':>7} {'/floor':>7}")
+          f"{unpacked / 1e6:.1f} MB unpacked; {len(contenders[0].times)} timed runs each")
+    print(f"{'contender':<10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>6} {'/unzip':>7} {'/floor':>7}"
+          f" {'CPU s':>7} {'/unzip':>7} {'/floor':>7}")
+
+    def ratio(table, name, other):
+        return f"{table[name] / table[other]:.2f}" if other in table else "-"
+
     for c in contenders:
         if not c.times:
             print(f"{c.name:<10} failed")
             continue
-        m = medians[c.name]
-        to_unzip = f"{m / medians['unzip']:.2f}" if "unzip" in medians else "-"
-        to_floor = f"{m / medians['floor']:.2f}" if "floor" in medians else "-"
-        print(f"{c.name:<10} {m:>9.3f} {min(c.times):>7.3f} {max(c.times):>7.3f} {unpacked / m / 1e6:>9.0f} "
-              f"{to_unzip:>7} {to_floor:>7}")
-    if "ziptool" in medians:
+        walls = [t[0] for t in c.times]
+        m = wall[c.name]
+        print(f"{c.name:<10} {m:>9.3f} {min(walls):>7.3f} {max(walls):>7.3f} {unpacked / m / 1e6:>6.0f} "
+              f"{ratio(wall, c.name, 'unzip'):>7} {ratio(wall, c.name, 'floor'):>7} {cpu[c.name]:>7.3f} "
+              f"{ratio(cpu, c.name, 'unzip'):>7} {ratio(cpu, c.name, 'floor'):>7}")
+    if "ziptool" in wall:
         for other, limit in TARGETS:
-            if other in medians:
-                ratio = medians["ziptool"] / medians[other]
-                verdict = "met" if ratio <= limit else "MISSED"
-                print(f"target ziptool <= {limit} x {other}: {ratio:.2f} ({verdict})")
-    return medians
+            if other in wall:
+                r = wall["ziptool"] / wall[other]
+                print(f"target ziptool <= {limit} x {other}: {r:.2f} ({'met' if r <= limit else 'MISSED'}; "
+                      f"CPU time {cpu['ziptool'] / cpu[other]:.2f})")
+    return {"wall": wall, "cpu": cpu}
 
 
 def peak_rss_kib(command):
@@ -214,15 +265,15 @@ def peak_rss_kib(command):
     return int(match.group(1))
 
 
-def run_memory(args, work):
+def run_memory(args, data_dir, work):
     """Peak resident size on one large entry; the large files are removed afterwards."""
     folder = os.path.join(work, "memory")
     if os.path.exists(folder):
         shutil.rmtree(folder)
     os.makedirs(folder)
     results = {}
+    big = os.path.join(data_dir, "single.zip")
     try:
-        big = os.path.join(folder, "single.zip")
         print(f"\ngenerating a single entry of {args.memory_size} bytes ...", flush=True)
         subprocess.run([sys.executable, GENERATOR, "single", big, "--seed", str(args.seed),
                         "--size", str(args.memory_size)], check=True, stdout=subprocess.DEVNULL)
@@ -234,7 +285,7 @@ def run_memory(args, work):
         for name, command in contenders:
             if args.only and name not in args.only:
                 continue
-            out = fresh_folder(folder, f"out-{name}")
+            out = new_folder(folder, f"out-{name}")
             rss = peak_rss_kib(command(out))
             path = os.path.join(out, entry.filename)
             size = os.path.getsize(path) if os.path.exists(path) else -1
@@ -245,6 +296,8 @@ def run_memory(args, work):
             results[name] = rss
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+        if os.path.exists(big):
+            os.remove(big)
     print(f"peak resident size, one entry of {args.memory_size / (1 << 30):.2f} GiB:")
     for name, rss in results.items():
         print(f"  {name:<8} {'failed' if rss is None else f'{rss} KiB ({rss / 1024:.2f} MiB)'}")
@@ -259,6 +312,8 @@ def main():
     parser.add_argument("--build-dir", default=os.path.join(HERE, "..", "build", "bench"))
     parser.add_argument("--ziptool", help="default: BUILD_DIR/tools/ziptool")
     parser.add_argument("--floor", help="default: BUILD_DIR/bench/quorvane_bench_floor")
+    parser.add_argument("--out-dir", help="where the outputs go (default: /dev/shm/quorvane-bench, a RAM "
+                        "filesystem, else BUILD_DIR/work)")
     parser.add_argument("--runs", type=int, default=5, help="timed rounds (default 5)")
     parser.add_argument("--seed", type=int, default=DEFAULT_SEED)
     parser.add_argument("--scale", type=float, default=1.0, help="archive size factor (1 = about 200 MB)")
@@ -277,26 +332,31 @@ def main():
         if not os.access(program, os.X_OK):
             print(f"missing program {program} (bench/run_bench.sh builds it)")
             return 1
-    work = os.path.join(build, "work")
+    work = os.path.abspath(args.out_dir or default_out_dir(build))
     os.makedirs(work, exist_ok=True)
+    data_dir = os.path.join(build, "data")
 
     print(f"machine: {machine_description()}")
-    print(f"load average at start: {os.getloadavg()[0]:.2f}")
+    print(f"outputs in {work} ({filesystem_type(work)}); load average at start: {os.getloadavg()[0]:.2f}")
     figures = {"machine": machine_description()}
     ok = True
     if not args.skip_extract:
         suffix = "" if args.scale == 1.0 else f"-x{args.scale}"
-        archive = ensure_archive(os.path.join(build, "data"), "mixed", args.seed, ["--scale", str(args.scale)],
+        archive = ensure_archive(data_dir, "mixed", args.seed, ["--scale", str(args.scale)],
                                  f"mixed-{args.seed}{suffix}.zip")
         index = archive + ".index"
         write_index(archive, index)
         contenders, ok = run_extraction(args, archive, index, work)
-        figures["extract_median_s"] = report_extraction(contenders, archive)
+        figures["extract_median"] = report_extraction(contenders, archive)
         figures["extract_runs_s"] = {c.name: c.times for c in contenders}
     if not args.skip_memory:
-        rss = run_memory(args, work)
+        rss = run_memory(args, data_dir, work)
         figures["peak_rss_kib"] = rss
         ok = ok and all(v is not None for v in rss.values())
+    try:
+        os.rmdir(work)  # only when empty: a folder given with --out-dir may hold other things
+    except OSError:
+        pass
     print(f"load average at end: {os.getloadavg()[0]:.2f}")
     if args.json:
         with open(args.json, "w") as f:

@@ -72,6 +72,11 @@ std::uint32_t FirstCreatableFolder(const char16_t* path) {
 bool CreateMissingFolders(char16_t* path, std::uint32_t length) {
   const char16_t saved = path[length];
   path[length] = 0;
+  const std::uint32_t existing = length == 0 ? kAttributeDirectory : GetPathAttributes(path);
+  if (existing != kInvalidAttributes) {  // the usual case: only the folder itself is looked at
+    path[length] = saved;
+    return (existing & kAttributeDirectory) != 0;
+  }
   for (std::uint32_t i = FirstCreatableFolder(path); i <= length; ++i) {
     if (i < length && !IsSeparator(path[i])) continue;
     if (i == 0 || IsSeparator(path[i - 1])) continue;  // empty component

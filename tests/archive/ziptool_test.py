@@ -157,12 +157,13 @@ def check_bad_input():
 def main():
     archives = list(manifest())
     check(len(archives) >= 9, "fixtures missing")
-    for position, (archive, password) in enumerate(archives):
+    # Every archive is listed; extraction and cat (each a Windows program start under Wine, which
+    # costs seconds) run where the producers differ most: encryption, data descriptors, a prefix.
+    for archive, password in archives:
         listed = check_list(archive, password)
-        check_extract(archive, password)
-        # Every start of a Windows program costs seconds under Wine: there, fewer entries are cat.
-        if not WINE or position == 0 or password:
-            check_cat(archive, password, listed, 1 if not WINE else 4)
+        if os.path.basename(archive) in ("infozip_encrypted.zip", "python_streamed.zip", "prefixed.zip"):
+            check_extract(archive, password)
+            check_cat(archive, password, listed, 4 if WINE else 1)
     check_hostile()
     check_bad_input()
     print("%d failures" % len(failures))

@@ -144,12 +144,21 @@ ArchiveResult CopyEntryToFile(ArchiveReader* reader, const ArchiveEntryInfo& inf
   return result;
 }
 
+// A caller that described the entry just before (as an unpacker does) is answered from the cache:
+// only the walk to the entry remains, which reads nothing when the cursor is already there.
+ArchiveResult DescribeForExtraction(ArchiveReader* reader, std::int32_t index, ArchiveEntryInfo* info) {
+  if (index != reader->cachedIndex) return DescribeEntry(reader, index, info);
+  *info = reader->cachedInfo;
+  const std::int32_t walked = WalkToEntry(reader->cursor, static_cast<std::uint32_t>(index));
+  return walked == StatusOk ? ArchiveResult::Ok : ArchiveResult::Corrupt;
+}
+
 ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* target, std::int32_t targetKind) {
   CloseOpenEntry(reader);
   if (index < 0 || index >= static_cast<std::int64_t>(reader->cursor->entryCount)) return ArchiveResult::BadArgument;
   if (target == nullptr && targetKind == kTargetFilePath) return ArchiveResult::BadArgument;
   ArchiveEntryInfo info;
-  const ArchiveResult described = DescribeEntry(reader, index, &info);
+  const ArchiveResult described = DescribeForExtraction(reader, index, &info);
   if (described == ArchiveResult::NameTooLong || (described == ArchiveResult::Ok && !EntryNameIsSafe(info.name))) {
     return ArchiveResult::OpenFailed;  // refused: nothing is created for a name we cannot trust
   }

@@ -1,0 +1,217 @@
+// Fuzz target over the folder extraction: the input is unpacked into a fresh folder, and then
+//   - nothing exists beside that folder (no name escaped it, however it was spelt);
+//   - no temporary file is left anywhere below it;
+//   - every file below it holds exactly the data of an entry of that name, whole and verified by
+//     the reader: a damaged entry is never installed;
+//   - a run that answers "all installed" reported nothing, and every report has a known event.
+// As in the reader's target, the archive's last byte picks a variant:
+//   bit 0  the folder exists before the run (else the extraction creates it)
+//   bit 1  the folder already holds files and folders with the names of the first entries
+//   bit 2  also extract every entry with ExtractEntry to a path below a second folder
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "archive/archive_reader.h"
+#include "deploy/unzip_folder.h"
+#include "fuzz_check.h"
+#include "fuzz_scratch.h"
+#include "platform/text_encoding.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kMaxInput = 1u << 20;
+// Declared sizes bound what an extraction writes; beyond this the input only costs disk time.
+constexpr std::uint64_t kMaxDeclaredTotal = 16u << 20;
+constexpr char kOldContents[] = "old contents";
+
+std::string Utf8(const char16_t* text) {
+  char buffer[4 * kEntryNameCapacity];
+  const int n = Utf16ToUtf8(text, -1, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n - 1)) : std::string();
+}
+
+// The path below the folder that a name lands on: "\" and "/" both separate, empty and "."
+// components vanish.
+std::string Landing(const std::string& name) {
+  std::string path, component;
+  const auto flush = [&path, &component] {
+    if (!component.empty() && component != ".") path += (path.empty() ? "" : "/") + component;
+    component.clear();
+  };
+  for (const char c : name) {
+    if (c == '/' || c == '\\')
+      flush();
+    else
+      component += c;
+  }
+  flush();
+  return path;
+}
+
+struct Reports {
+  std::vector<std::string> events;
+};
+
+void Collect(void* context, const char* event, const char16_t* name) {
+  static const char* const kKnown[] = {kUnzipOpenFailed,       kUnzipFolderFailed, kUnzipUnreadable,  kUnzipRefusedName,
+                                       kUnzipPathTooLong,      kUnzipCreateFailed, kUnzipWriteFailed, kUnzipDataCorrupt,
+                                       kUnzipPasswordMismatch, kUnzipReadFailed,   kUnzipMoveFailed};
+  bool known = false;
+  for (const char* k : kKnown) known = known || (event != nullptr && std::strcmp(event, k) == 0);
+  FUZZ_CHECK(known);
+  FUZZ_CHECK(name != nullptr);
+  static_cast<Reports*>(context)->events.push_back(event);
+}
+
+// Every entry's verified data by the path it lands on; entries that do not read whole are left out.
+std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archivePath, std::uint64_t* declared) {
+  std::multimap<std::string, std::string> entries;
+  *declared = 0;
+  ArchiveHandle handle = OpenArchive(archivePath, nullptr);
+  if (handle == nullptr) return entries;
+  ArchiveEntryInfo info;
+  GetArchiveEntry(handle, -1, &info);
+  const std::int32_t count = info.index;
+  std::vector<unsigned char> chunk(kUnzipChunkSize);
+  for (std::int32_t i = 0; i < count; ++i) {
+    if (GetArchiveEntry(handle, i, &info) != ArchiveResult::Ok) continue;
+    const auto size = static_cast<std::uint32_t>(info.uncompressedSize);
+    *declared += size;
+    if (*declared > kMaxDeclaredTotal) break;
+    std::string data;
+    ArchiveResult result = size == 0 ? ArchiveResult::Ok : ArchiveResult::MoreData;
+    while (result == ArchiveResult::MoreData) {
+      result = ExtractEntryToMemory(handle, i, chunk.data(), kUnzipChunkSize);
+      const std::size_t n = result == ArchiveResult::MoreData ? kUnzipChunkSize : size - data.size();
+      if (result == ArchiveResult::MoreData || result == ArchiveResult::Ok)
+        data.append(reinterpret_cast<const char*>(chunk.data()), n);
+    }
+    if (result == ArchiveResult::Ok) entries.emplace(Landing(Utf8(info.name)), data);
+  }
+  CloseArchive(handle);
+  return entries;
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every regular file below folder holds the data of a verified entry that lands on its path;
+// nothing but files and folders is there, and no temporary file.
+void CheckInstalled(const fs::path& folder, const std::multimap<std::string, std::string>& entries,
+                    const std::set<std::string>& preexisting) {
+  std::error_code error;
+  for (fs::recursive_directory_iterator it(folder, error), end; it != end; it.increment(error)) {
+    FUZZ_CHECK(!error);
+    const fs::file_status status = it->symlink_status();
+    FUZZ_CHECK(fs::is_directory(status) || fs::is_regular_file(status));
+    if (!fs::is_regular_file(status)) continue;
+    const std::string relative = fs::relative(it->path(), folder).generic_string();
+    const std::string suffix = Utf8(kUnzipTemporarySuffix);
+    FUZZ_CHECK(relative.size() < suffix.size() ||
+               relative.compare(relative.size() - suffix.size(), suffix.size(), suffix) != 0);
+    const std::string data = Contents(it->path());
+    if (preexisting.count(relative) != 0 && data == kOldContents) continue;  // not replaced
+    bool matches = false;
+    const auto range = entries.equal_range(relative);
+    for (auto entry = range.first; entry != range.second && !matches; ++entry) matches = entry->second == data;
+    if (!matches) std::fprintf(stderr, "installed file %s matches no verified entry\n", relative.c_str());
+    FUZZ_CHECK(matches);
+  }
+}
+
+std::vector<std::string> Listing(const fs::path& folder) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename());
+  return names;
+}
+
+// Files and folders with the names of the first entries, so that replacing and folder creation
+// meet something already there.
+std::set<std::string> Prepopulate(const fs::path& folder, const std::multimap<std::string, std::string>& entries) {
+  std::set<std::string> made;
+  int n = 0;
+  for (const auto& entry : entries) {
+    if (entry.first.empty() || n++ >= 3) break;
+    std::error_code error;
+    const fs::path path = folder / entry.first;
+    if (!fs::create_directories(path.parent_path(), error) && error) continue;
+    if ((n & 1) != 0) {
+      std::ofstream(path, std::ios::binary) << kOldContents;
+      made.insert(entry.first);
+    } else {
+      fs::create_directory(path, error);
+    }
+  }
+  return made;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > kMaxInput) return 0;
+  const std::uint8_t variant = size > 0 ? data[size - 1] : 0;
+  ScratchFile archive;
+  if (!archive.Write(nullptr, 0, data, size)) return 0;
+  std::uint64_t declared = 0;
+  const auto entries = VerifiedEntries(archive.Path(), &declared);
+  if (declared > kMaxDeclaredTotal) return 0;
+
+  const fs::path sandbox = fs::path(ScratchRoot()) / "sandbox";
+  const fs::path folder = sandbox / "out";
+  RemoveTreeAt(sandbox.string());
+  fs::create_directory(sandbox);
+  std::set<std::string> preexisting;
+  if ((variant & 3) != 0) fs::create_directory(folder);
+  if ((variant & 2) != 0) preexisting = Prepopulate(folder, entries);
+
+  Reports reports;
+  UnzipReporter reporter;
+  reporter.report = Collect;
+  reporter.context = &reports;
+  const std::u16string folderPath = ToUtf16(folder.string());
+  const bool allInstalled = UnzipToFolder(archive.Path(), folderPath.c_str(), &reporter);
+  FUZZ_CHECK(!allInstalled || reports.events.empty());
+  FUZZ_CHECK(allInstalled || !reports.events.empty());
+
+  const std::vector<std::string> beside = Listing(sandbox);
+  FUZZ_CHECK(beside.empty() || (beside.size() == 1 && beside[0] == "out"));
+  std::vector<std::string> root = Listing(ScratchRoot());
+  FUZZ_CHECK(root.size() == 2);  // the input archive and the sandbox
+  if (fs::exists(folder)) CheckInstalled(folder, entries, preexisting);
+
+  if ((variant & 4) != 0) {
+    // The reader's own file extraction keeps to its folder too.
+    const fs::path second = sandbox / "paths";
+    fs::create_directory(second);
+    ArchiveHandle handle = OpenArchive(archive.Path(), nullptr);
+    if (handle != nullptr) {
+      ArchiveEntryInfo info;
+      GetArchiveEntry(handle, -1, &info);
+      for (std::int32_t i = 0, count = info.index; i < count; ++i) {
+        if (GetArchiveEntry(handle, i, &info) != ArchiveResult::Ok) continue;
+        const std::u16string target = ToUtf16(second.string() + "/") + info.name;
+        ExtractEntry(handle, i, const_cast<char16_t*>(target.c_str()), 0, kTargetFilePath);
+      }
+      CloseArchive(handle);
+    }
+    const std::vector<std::string> now = Listing(sandbox);
+    FUZZ_CHECK(now.size() <= 2);
+    CheckInstalled(second, entries, {});
+  }
+  RemoveTreeAt(sandbox.string());
+  return 0;
+}

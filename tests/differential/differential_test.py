@@ -19,6 +19,8 @@ import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
+import time
 import zipfile
 
 ZIPTOOL, SCRATCH = (os.path.abspath(p) for p in sys.argv[1:3])
@@ -64,9 +66,14 @@ def host_path(path):
 
 def ziptool(*args):
     converted = [host_path(a) if a.startswith("/") else a for a in args]
-    result = subprocess.run(WINE + [ZIPTOOL] + converted, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            env=ENV, timeout=120)
-    return result.returncode, result.stdout, result.stderr.decode("utf-8", "replace")
+    # Files, not pipes: a wineserver that the run starts inherits them and would hold a pipe open
+    # until it exits, seconds after the program.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        status = subprocess.run(WINE + [ZIPTOOL] + converted, stdout=out, stderr=err, env=ENV,
+                                timeout=120).returncode
+        out.seek(0)
+        err.seek(0)
+        return status, out.read(), err.read().decode("utf-8", "replace")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -435,6 +442,9 @@ def main():
     tree = os.path.join(SCRATCH, "tree")
     os.makedirs(tree)
     make_tree(tree)
+    # Every archive first: under Wine the ziptool runs then follow each other closely enough for
+    # one wineserver to serve them all.
+    made = []
     for case, producer, password, expected in CASES:
         work = os.path.join(SCRATCH, case)
         os.makedirs(work)
@@ -445,14 +455,16 @@ def main():
             check(False, "%s: producer failed: %s" % (case, error.stderr.decode(errors="replace")))
             continue
         check_shows(case, path)
-        entries = oracle_entries(path, password, expected)
+        made.append((case, path, password, oracle_entries(path, password, expected), work, bool(expected)))
+    for case, path, password, entries, work, differs in made:
+        started = time.monotonic()
         named = [e for e in entries if e.difference is not None]
-        if expected:
-            check(named, "%s: no entry has the named difference" % case)
+        check(bool(named) == differs, "%s: %d entries have the named difference" % (case, len(named)))
         check_list(case, path, password, entries)
         check_cat(case, path, password, entries)
         check_extract(case, path, password, entries, work)
-        print("%-32s %2d entries, %d named differences" % (case, len(entries), len(named)))
+        print("%-32s %2d entries, %2d named differences, %.1f s" % (case, len(entries), len(named),
+                                                                   time.monotonic() - started))
     print("%d archives, %d failures" % (len(CASES), len(failures)))
     return 1 if failures else 0
 

@@ -8,6 +8,7 @@
 //   bit 0  the folder exists before the run (else the extraction creates it)
 //   bit 1  the folder already holds files and folders with the names of the first entries
 //   bit 2  also extract every entry with ExtractEntry to a path below a second folder
+//   bit 3  with the password "secret" (the release itself gives none)
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -63,7 +64,7 @@ struct Reports {
   std::vector<std::string> events;
 };
 
-void Collect(void* context, const char* event, const char16_t* name) {
+void Collect(void* context, std::int32_t index, const char* event, const char16_t* name) {
   static const char* const kKnown[] = {kUnzipOpenFailed,       kUnzipFolderFailed, kUnzipUnreadable,  kUnzipRefusedName,
                                        kUnzipPathTooLong,      kUnzipCreateFailed, kUnzipWriteFailed, kUnzipDataCorrupt,
                                        kUnzipPasswordMismatch, kUnzipReadFailed,   kUnzipMoveFailed};
@@ -71,14 +72,16 @@ void Collect(void* context, const char* event, const char16_t* name) {
   for (const char* k : kKnown) known = known || (event != nullptr && std::strcmp(event, k) == 0);
   FUZZ_CHECK(known);
   FUZZ_CHECK(name != nullptr);
+  FUZZ_CHECK(index >= -1 && index < 0xFFFF);
   static_cast<Reports*>(context)->events.push_back(event);
 }
 
 // Every entry's verified data by the path it lands on; entries that do not read whole are left out.
-std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archivePath, std::uint64_t* declared) {
+std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archivePath, const char* password,
+                                                        std::uint64_t* declared) {
   std::multimap<std::string, std::string> entries;
   *declared = 0;
-  ArchiveHandle handle = OpenArchive(archivePath, nullptr);
+  ArchiveHandle handle = OpenArchive(archivePath, password);
   if (handle == nullptr) return entries;
   ArchiveEntryInfo info;
   GetArchiveEntry(handle, -1, &info);
@@ -145,7 +148,10 @@ std::set<std::string> Prepopulate(const fs::path& folder, const std::multimap<st
   std::set<std::string> made;
   int n = 0;
   for (const auto& entry : entries) {
-    if (entry.first.empty() || n++ >= 3) break;
+    if (n >= 3) break;
+    // Only names that stay below the folder: the preparation must not escape it itself.
+    if (entry.first.empty() || (entry.first + "/").find("../") != std::string::npos) continue;
+    ++n;
     std::error_code error;
     const fs::path path = folder / entry.first;
     if (!fs::create_directories(path.parent_path(), error) && error) continue;
@@ -166,8 +172,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t variant = size > 0 ? data[size - 1] : 0;
   ScratchFile archive;
   if (!archive.Write(nullptr, 0, data, size)) return 0;
+  const char* const password = (variant & 8) != 0 ? "secret" : nullptr;
   std::uint64_t declared = 0;
-  const auto entries = VerifiedEntries(archive.Path(), &declared);
+  const auto entries = VerifiedEntries(archive.Path(), password, &declared);
   if (declared > kMaxDeclaredTotal) return 0;
 
   const fs::path sandbox = fs::path(ScratchRoot()) / "sandbox";
@@ -183,7 +190,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   reporter.report = Collect;
   reporter.context = &reports;
   const std::u16string folderPath = ToUtf16(folder.string());
-  const bool allInstalled = UnzipToFolder(archive.Path(), folderPath.c_str(), &reporter);
+  const bool allInstalled = UnzipToFolder(archive.Path(), folderPath.c_str(), &reporter, password);
   FUZZ_CHECK(!allInstalled || reports.events.empty());
   FUZZ_CHECK(allInstalled || !reports.events.empty());
 
@@ -197,7 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The reader's own file extraction keeps to its folder too.
     const fs::path second = sandbox / "paths";
     fs::create_directory(second);
-    ArchiveHandle handle = OpenArchive(archive.Path(), nullptr);
+    ArchiveHandle handle = OpenArchive(archive.Path(), password);
     if (handle != nullptr) {
       ArchiveEntryInfo info;
       GetArchiveEntry(handle, -1, &info);

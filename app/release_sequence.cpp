@@ -12,6 +12,7 @@
 #include "app/release_names.h"
 #include "app/string_conversion.h"
 #include "deploy/release_payload.h"
+#include "deploy/unpack_client_archive.h"
 #include "process/stop_phase.h"
 #include "process/tray_sweep.h"
 
@@ -68,6 +69,7 @@ void OnReleaseFile() {
 
   if (releaseAllowed) {
     ReleasePayload(log, appData);
+    UnpackClientArchive(log, appData);
     char toolPathFile[kPathCapacity];
     if (haveOwnPath && BuildInstallPath(toolPathFile, kPathCapacity, appData, kToolPathFile))
       WriteToolPathFile(toolPathFile, ownPath);

@@ -1,0 +1,44 @@
+#include "deploy/unpack_client_archive.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "app/install_paths.h"
+#include "app/release_log.h"
+#include "app/release_names.h"
+#include "app/string_conversion.h"
+#include "deploy/unzip_folder.h"
+
+namespace {
+
+const char16_t* Portable(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
+
+// "UnzipToFolder <event> <name>" as a milestone line. Its error code is the one of the call that
+// failed: the conversion below must not replace it.
+void LogNotInstalled(void* log, const char* event, const char16_t* name) {
+  const DWORD error = GetLastError();
+  const std::unique_ptr<char[]> narrowName(ToNarrow(reinterpret_cast<const wchar_t*>(name)));
+  const std::string line = std::string("UnzipToFolder ") + event + " " + narrowName.get();
+  SetLastError(error);
+  WriteLog(static_cast<FILE*>(log), line.c_str());
+}
+
+}  // namespace
+
+void UnpackClientArchive(FILE* log, const char* appData) {
+  wchar_t archivePath[kPathCapacity];
+  wchar_t folder[kPathCapacity];
+  const bool havePaths =
+      BuildInstallPathW(archivePath, appData, kClientArchive) && BuildInstallPathW(folder, appData, nullptr);
+  WriteLog(log, "Quorvane.zip UnZip");
+  UnzipReporter reporter;
+  reporter.report = LogNotInstalled;
+  reporter.context = log;
+  if (havePaths)
+    UnzipToFolder(Portable(archivePath), Portable(folder), &reporter);
+  else
+    LogNotInstalled(log, kUnzipPathTooLong, Portable(L"SoftQuorvane.zip"));
+  Sleep(kUnpackPauseMs);
+}

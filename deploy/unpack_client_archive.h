@@ -1,0 +1,12 @@
+// The unpack phase of a release: the client's program archive, just written by the payload phase,
+// is unpacked into the install root so that the client stands beside it when it is launched.
+#pragma once
+
+#include <cstdio>
+
+inline constexpr unsigned kUnpackPauseMs = 100;
+
+// log may be null (no log this run); appData is the user's roaming application-data folder.
+// Writes "Quorvane.zip UnZip" first, then one "UnzipToFolder <event> <name>" line for each entry
+// that was not installed (or for an archive that could not be opened), then pauses 100 ms.
+void UnpackClientArchive(FILE* log, const char* appData);

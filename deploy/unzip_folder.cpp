@@ -1,0 +1,189 @@
+#include "deploy/unzip_folder.h"
+
+#include "archive/archive_reader.h"
+#include "platform/file_system.h"
+
+namespace {
+
+constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
+
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+// State of one unpacking: the open archive, where reports go, and the buffers every entry reuses.
+struct Unpacking {
+  ArchiveHandle archive = nullptr;
+  const UnzipReporter* reporter = nullptr;
+  // target[0, folderLength) is the folder with its separator; each entry's name follows it.
+  char16_t target[kEntryPathCapacity];
+  char16_t temporary[kEntryPathCapacity];
+  std::uint32_t folderLength = 0;
+  unsigned char chunk[kUnzipChunkSize];
+};
+
+bool Report(const Unpacking& unpacking, const char* event, const char16_t* name) {
+  const UnzipReporter* reporter = unpacking.reporter;
+  if (reporter != nullptr && reporter->report != nullptr) reporter->report(reporter->context, event, name);
+  return false;
+}
+
+// Entries that cannot even be described have no name: "#<index>" stands for it.
+bool ReportUnreadable(const Unpacking& unpacking, std::int32_t index) {
+  char16_t digits[12];
+  int count = 0;
+  auto value = static_cast<std::uint32_t>(index);
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  char16_t name[14] = {u'#'};
+  for (int i = 0; i < count; ++i) name[1 + i] = digits[count - 1 - i];
+  return Report(unpacking, kUnzipUnreadable, name);
+}
+
+// Copies folder and a separator into target; false when no name would fit after it.
+bool SetFolder(Unpacking& unpacking, const char16_t* folder) {
+  std::uint32_t length = 0;
+  for (; folder[length] != 0; ++length) {
+    if (length + 2 >= kEntryPathCapacity) return false;
+    unpacking.target[length] = folder[length];
+  }
+  if (length > 0 && !IsSeparator(unpacking.target[length - 1])) unpacking.target[length++] = u'\\';
+  unpacking.target[length] = 0;
+  unpacking.folderLength = length;
+  return true;
+}
+
+// target = folder + name, leaving room for reserve more characters; its length, or 0 when the
+// whole does not fit.
+std::uint32_t AppendName(Unpacking& unpacking, const char16_t* name, std::uint32_t reserve) {
+  std::uint32_t length = unpacking.folderLength;
+  for (; *name != 0; ++name) {
+    if (length + reserve + 1 >= kEntryPathCapacity) return 0;
+    unpacking.target[length++] = *name;
+  }
+  if (length + reserve >= kEntryPathCapacity) return 0;
+  unpacking.target[length] = 0;
+  return length;
+}
+
+// Creates every missing folder of path[0, end) from position from on (path[0, from) exists or
+// is not ours to create). True when path[0, end) is a folder afterwards.
+bool CreateMissingFolders(char16_t* path, std::uint32_t from, std::uint32_t end) {
+  const char16_t saved = path[end];
+  path[end] = 0;
+  for (std::uint32_t i = from; i <= end; ++i) {
+    if (i < end && !IsSeparator(path[i])) continue;
+    if (i == 0 || IsSeparator(path[i - 1])) continue;  // empty component: "a//b"
+    const char16_t separator = path[i];
+    path[i] = 0;
+    CreateOneFolder(path);  // fails harmlessly when the folder is there already
+    path[i] = separator;
+  }
+  const std::uint32_t attributes = GetPathAttributes(path);
+  path[end] = saved;
+  return attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+}
+
+const char* ReadFailureEvent(ArchiveResult result) {
+  if (result == ArchiveResult::Corrupt) return kUnzipDataCorrupt;
+  if (result == ArchiveResult::PasswordMismatch) return kUnzipPasswordMismatch;
+  return kUnzipReadFailed;
+}
+
+// Moves the entry's data from the reader into file, never more than the reader delivered: a
+// MoreData answer is a full chunk; Ok means the entry held exactly its directory size, so the last
+// chunk is what remains of it. Answers the failure's event, or null when the whole entry arrived.
+const char* CopyEntryData(Unpacking& unpacking, std::int32_t index, std::uint32_t size, PlatformFile file) {
+  if (size == 0) return nullptr;  // an empty file: there is nothing to ask the reader for
+  std::uint32_t written = 0;
+  for (;;) {
+    const ArchiveResult result = ExtractEntryToMemory(unpacking.archive, index, unpacking.chunk, kUnzipChunkSize);
+    if (result != ArchiveResult::MoreData && result != ArchiveResult::Ok) return ReadFailureEvent(result);
+    const std::uint32_t left = size - written;
+    // A reader that disagreed with the directory's size would make the chunk size a guess.
+    if (result == ArchiveResult::MoreData ? left <= kUnzipChunkSize : left > kUnzipChunkSize) return kUnzipDataCorrupt;
+    const std::uint32_t chunk = result == ArchiveResult::MoreData ? kUnzipChunkSize : left;
+    if (!WriteToFile(file, unpacking.chunk, chunk)) return kUnzipWriteFailed;
+    written += chunk;
+    if (result == ArchiveResult::Ok) return nullptr;
+  }
+}
+
+// The target's last separator after the folder, or 0 when the entry lies in the folder itself.
+std::uint32_t SubfolderEnd(const Unpacking& unpacking, std::uint32_t length) {
+  for (std::uint32_t i = length; i > unpacking.folderLength; --i) {
+    if (IsSeparator(unpacking.target[i - 1])) return i - 1;
+  }
+  return 0;
+}
+
+bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
+  for (std::uint32_t i = 0; i < length; ++i) unpacking.temporary[i] = unpacking.target[i];
+  for (std::uint32_t i = 0; i <= kSuffixLength; ++i) unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
+
+  // Most entries go to folders that exist: their missing folders are looked for only when the
+  // file cannot be created.
+  ScopedPlatformFile file(CreateFileForWriting(unpacking.temporary, kAttributeNormal));
+  const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
+  if (!file.IsValid() && subfolderEnd != 0) {
+    if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, subfolderEnd))
+      return Report(unpacking, kUnzipFolderFailed, info.name);
+    file.Reset(CreateFileForWriting(unpacking.temporary, kAttributeNormal));
+  }
+  if (!file.IsValid()) return Report(unpacking, kUnzipCreateFailed, info.name);
+
+  const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
+  if (failure != nullptr) Report(unpacking, failure, info.name);
+  file.Reset();
+  if (failure == nullptr && MoveFileOver(unpacking.temporary, unpacking.target)) return true;
+  if (failure == nullptr) Report(unpacking, kUnzipMoveFailed, info.name);
+  DeletePlainFile(unpacking.temporary);
+  return false;
+}
+
+bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
+  ArchiveEntryInfo info;
+  const ArchiveResult described = GetArchiveEntry(unpacking.archive, index, &info);
+  if (described == ArchiveResult::NameTooLong) return Report(unpacking, kUnzipRefusedName, info.name);
+  if (described != ArchiveResult::Ok) return ReportUnreadable(unpacking, index);
+  // The reader's clean-up of names keeps parent steps such as "../x": those would leave the folder.
+  if (!EntryNameIsSafe(info.name)) return Report(unpacking, kUnzipRefusedName, info.name);
+
+  std::uint32_t nameLength = 0;
+  while (info.name[nameLength] != 0) ++nameLength;
+  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsSeparator(info.name[nameLength - 1]);
+  const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
+  if (length == 0) return Report(unpacking, kUnzipPathTooLong, info.name);
+  if (!isFolder) return InstallFile(unpacking, index, info, length);
+
+  std::uint32_t end = length;
+  while (end > unpacking.folderLength && IsSeparator(unpacking.target[end - 1])) --end;
+  if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, end))
+    return Report(unpacking, kUnzipFolderFailed, info.name);
+  return true;
+}
+
+}  // namespace
+
+bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter) {
+  Unpacking unpacking;
+  unpacking.reporter = reporter;
+  if (archivePath == nullptr || folder == nullptr) return Report(unpacking, kUnzipOpenFailed, u"");
+  // Opened before the folder is made: an archive that cannot be read leaves no trace at all.
+  unpacking.archive = OpenArchive(archivePath, nullptr);
+  if (unpacking.archive == nullptr) return Report(unpacking, kUnzipOpenFailed, archivePath);
+
+  if (GetPathAttributes(folder) == kInvalidAttributes && !CreateOneFolder(folder))
+    Report(unpacking, kUnzipFolderFailed, folder);
+  // A folder with no room for names makes every entry's path too long; each is reported.
+  if (!SetFolder(unpacking, folder)) unpacking.folderLength = kEntryPathCapacity;
+
+  ArchiveEntryInfo counted;
+  GetArchiveEntry(unpacking.archive, -1, &counted);
+  bool allInstalled = true;
+  for (std::int32_t index = 0; index < counted.index; ++index) {
+    if (!InstallEntry(unpacking, index)) allInstalled = false;
+  }
+  CloseArchive(unpacking.archive);
+  return allInstalled;
+}

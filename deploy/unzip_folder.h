@@ -1,0 +1,41 @@
+// Unpacks every entry of one ZIP archive file into one folder with the program's own reader.
+// Portable: its file calls go through the platform seam, so the same code runs in the release
+// tool, in ziptool and in the native tests.
+//
+// An entry is installed only whole and verified: its bytes go to a temporary file beside the
+// target ("<target>.qvtmp"), which replaces the target only after the reader confirmed the
+// entry's size and CRC-32. An existing file is therefore either the old one or the new one, and
+// no temporary file stays behind. Entries that are not installed are reported, one report each,
+// and do not stop the walk.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr std::uint32_t kUnzipChunkSize = 16384;  // one buffer for every chunk of every entry
+inline constexpr int kEntryPathCapacity = 1024;          // folder + "\" + name (+ the temporary suffix)
+inline constexpr char16_t kUnzipTemporarySuffix[] = u".qvtmp";
+
+// Why something was not installed: the event of the report. The name that goes with it is the
+// entry's name as the reader describes it, unless said otherwise.
+inline constexpr char kUnzipOpenFailed[] = "Open Failed";              // name: the archive's path
+inline constexpr char kUnzipFolderFailed[] = "Folder Failed";          // a folder could not be created
+inline constexpr char kUnzipUnreadable[] = "Unreadable Entry";         // name: "#<index>" (none was read)
+inline constexpr char kUnzipRefusedName[] = "Refused Name";            // would leave the folder, or was cut
+inline constexpr char kUnzipPathTooLong[] = "Path Too Long";           // folder + name exceed the path buffer
+inline constexpr char kUnzipCreateFailed[] = "Create Failed";          // the temporary file
+inline constexpr char kUnzipWriteFailed[] = "Write Failed";            // disk full, for example
+inline constexpr char kUnzipDataCorrupt[] = "Data Corrupt";            // CRC-32 or size differ from the directory
+inline constexpr char kUnzipPasswordMismatch[] = "Password Mismatch";  // encrypted: no password is given
+inline constexpr char kUnzipReadFailed[] = "Read Failed";              // data unreadable or not inflatable
+inline constexpr char kUnzipMoveFailed[] = "Move Failed";              // the target is in use, for example
+
+// Where the reports go: the release log, ziptool's output, a test's list. The call comes right
+// after the failing system call, so the platform's last-error value still belongs to it.
+struct UnzipReporter {
+  void (*report)(void* context, const char* event, const char16_t* name) = nullptr;
+  void* context = nullptr;
+};
+
+// Unpacks archivePath into folder (created when missing, one level). reporter may be null.
+// Answers true when the archive opened and every entry was installed.
+bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter);

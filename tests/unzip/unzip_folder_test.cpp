@@ -1,0 +1,445 @@
+// The folder extraction over real files, natively and under Wine: each case builds the archive it
+// needs, unpacks it below a scratch folder and compares the whole tree and every report.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "archive_test_support.h"
+#include "deploy/unzip_folder.h"
+#include "platform/file_system.h"
+#include "zip_builder.h"
+#ifdef _WIN32
+#include "app/release_log.h"
+#include "deploy/unpack_client_archive.h"
+#include "platform/scoped_handle.h"
+#include "tests/support/win_test_support.h"
+#endif
+
+namespace {
+
+// What a run reported, each as "<event> <name>".
+struct Outcome {
+  bool allInstalled = false;
+  std::vector<std::string> reports;
+};
+
+void CollectReport(void* context, const char* event, const char16_t* name) {
+  static_cast<std::vector<std::string>*>(context)->push_back(std::string(event) + " " + Utf8(name));
+}
+
+Outcome Unzip(const std::u16string& archive, const std::u16string& folder) {
+  Outcome run;
+  UnzipReporter reporter;
+  reporter.report = CollectReport;
+  reporter.context = &run.reports;
+  run.allInstalled = UnzipToFolder(archive.c_str(), folder.c_str(), &reporter);
+  return run;
+}
+
+// Names below folder, sorted, "/" between levels and after folders ("a/", "a/b.txt").
+void ListInto(const std::string& folder, const std::string& prefix, std::vector<std::string>* names) {
+  std::vector<std::pair<std::string, bool>> found;
+#ifdef _WIN32
+  WIN32_FIND_DATAW data;
+  const std::u16string pattern = Utf16(folder + "/*");
+  HANDLE search = FindFirstFileW(reinterpret_cast<const wchar_t*>(pattern.c_str()), &data);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    found.emplace_back(Utf8(reinterpret_cast<const char16_t*>(data.cFileName)),
+                       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+  } while (FindNextFileW(search, &data));
+  FindClose(search);
+#else
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return;
+  while (const dirent* entry = readdir(directory)) {
+    const std::string name = entry->d_name;
+    found.emplace_back(name, (GetPathAttributes(Utf16(folder + "/" + name).c_str()) & kAttributeDirectory) != 0);
+  }
+  closedir(directory);
+#endif
+  for (const auto& [name, isFolder] : found) {
+    if (name == "." || name == "..") continue;
+    names->push_back(prefix + name + (isFolder ? "/" : ""));
+    if (isFolder) ListInto(folder + "/" + name, prefix + name + "/", names);
+  }
+}
+
+std::vector<std::string> ListTree(const std::u16string& folder) {
+  std::vector<std::string> names;
+  ListInto(Utf8(folder), "", &names);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string Contents(const std::u16string& path) {
+  std::string bytes;
+  return ReadWholeFile(path, &bytes) ? bytes : "<missing>";
+}
+
+// Binary contents: sizes and the first difference say more than two dumps.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  std::size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  return ::testing::AssertionFailure() << actual.size() << " bytes instead of " << expected.size()
+                                       << ", first difference at " << at;
+}
+
+TestEntry File(const std::string& name, const std::string& data, std::uint16_t method = 8) {
+  TestEntry entry;
+  entry.name = name;
+  entry.data = data;
+  entry.method = method;
+  return entry;
+}
+
+// A folder as Windows archivers record it: DOS host, directory attribute.
+TestEntry WindowsFolder(const std::string& name) {
+  TestEntry entry = File(name, "", 0);
+  entry.versionMadeBy = 0x0014;
+  entry.externalAttributes = 0x10;
+  return entry;
+}
+
+TestEntry UnixFolder(const std::string& name) {
+  TestEntry entry = File(name, "", 0);
+  entry.externalAttributes = 0x41ED0000;  // drwxr-xr-x
+  return entry;
+}
+
+// A scratch case: the archive beside a parent folder that holds only the target folder "out".
+struct Case {
+  std::u16string parent;
+  std::u16string archive;
+  std::u16string out;
+
+  explicit Case(const std::string& name)
+      : parent(ScratchFolder(name)), archive(parent + u".zip"), out(parent + u"/out") {
+    DeletePlainFile(archive.c_str());  // a run before this one left it
+  }
+  Outcome UnzipBytes(const std::string& zip) const {
+    WriteWholeFile(archive, zip);
+    return Unzip(archive, out);
+  }
+  std::string Read(const std::string& name) const { return Contents(out + u"/" + Utf16(name)); }
+  void Put(const std::string& name, const std::string& bytes) const {
+    CreateOneFolder(out.c_str());
+    ASSERT_TRUE(WriteWholeFile(out + u"/" + Utf16(name), bytes));
+  }
+};
+
+TEST(UnzipToFolder, ClientArchiveMatchesAnIndependentUnzipByteForByte) {
+  const char* reference = std::getenv("QUORVANE_UNZIP_REFERENCE");
+  ASSERT_NE(reference, nullptr);
+  std::string root = reference;
+#ifdef _WIN32
+  if (root[0] == '/') root = "Z:" + root;  // Wine shows the Unix root as Z:
+#endif
+  const Case unpacked("client_archive");
+  const Outcome run = Unzip(Utf16(root + "/SoftQuorvane.zip"), unpacked.out);
+  EXPECT_TRUE(run.allInstalled);
+  EXPECT_EQ(run.reports, std::vector<std::string>{});
+  const std::vector<std::string> expected = ListTree(Utf16(root + "/files"));
+  ASSERT_GE(expected.size(), 2u);
+  ASSERT_EQ(ListTree(unpacked.out), expected);
+  for (const std::string& name : expected) {
+    if (name.back() == '/') continue;
+    EXPECT_TRUE(SameBytes(unpacked.Read(name), Contents(Utf16(root + "/files/" + name)))) << name;
+  }
+}
+
+// Full chunks, the last partial chunk, and entries that end exactly on a chunk's end.
+TEST(UnzipToFolder, EntriesOfEverySizeAroundTheChunkArriveWhole) {
+  std::vector<TestEntry> entries;
+  std::map<std::string, std::string> expected;
+  for (std::uint32_t size : {0u, 1u, 16383u, 16384u, 16385u, 32768u, 40000u}) {
+    for (std::uint16_t method : {0, 8}) {
+      const std::string name = "size" + std::to_string(size) + (method == 8 ? ".deflated" : ".stored");
+      entries.push_back(File(name, PseudoRandomBytes(size, size + method), method));
+      expected[name] = entries.back().data;
+    }
+  }
+  const Case unpacked("sizes");
+  const Outcome run = unpacked.UnzipBytes(BuildZip(entries));
+  EXPECT_TRUE(run.allInstalled);
+  EXPECT_EQ(run.reports, std::vector<std::string>{});
+  std::vector<std::string> names;
+  for (const auto& [name, data] : expected) {
+    names.push_back(name);
+    EXPECT_TRUE(SameBytes(unpacked.Read(name), data)) << name;  // also no stale buffer bytes after the end
+  }
+  EXPECT_EQ(ListTree(unpacked.out), names);  // and no temporary file left
+}
+
+TEST(UnzipToFolder, FoldersComeFromTheirEntriesOrAreMadeForTheirFiles) {
+  const Case unpacked("folders");
+  const Outcome run = unpacked.UnzipBytes(BuildZip({
+      UnixFolder("listed/"),
+      File("listed/in.txt", "in a listed folder"),
+      File("unlisted/deeper/in.txt", "no folder entries before me"),
+      WindowsFolder("attribute only"),  // a folder by its attribute, without a trailing separator
+      UnixFolder("empty folder/"),
+      File("empty.txt", ""),  // size 0 but no folder: an empty file
+      File("back\\slash.txt", "either separator"),
+  }));
+  EXPECT_TRUE(run.allInstalled);
+  EXPECT_EQ(run.reports, std::vector<std::string>{});
+  EXPECT_EQ(
+      ListTree(unpacked.out),
+      (std::vector<std::string>{"attribute only/", "back/", "back/slash.txt", "empty folder/", "empty.txt", "listed/",
+                                "listed/in.txt", "unlisted/", "unlisted/deeper/", "unlisted/deeper/in.txt"}));
+  EXPECT_EQ(unpacked.Read("listed/in.txt"), "in a listed folder");
+  EXPECT_EQ(unpacked.Read("unlisted/deeper/in.txt"), "no folder entries before me");
+  EXPECT_EQ(unpacked.Read("empty.txt"), "");
+  EXPECT_EQ(unpacked.Read("back/slash.txt"), "either separator");
+}
+
+TEST(UnzipToFolder, ExistingFilesAreReplacedWhole) {
+  const Case unpacked("replace");
+  unpacked.Put("client.dll", std::string(50000, 'o'));  // longer than the new one: nothing may stay
+  CreateOneFolder((unpacked.out + u"/sub").c_str());
+  unpacked.Put("sub/empty.dat", "old");
+  const Outcome run =
+      unpacked.UnzipBytes(BuildZip({File("client.dll", PseudoRandomBytes(20000, 7)), File("sub/empty.dat", "", 0)}));
+  EXPECT_TRUE(run.allInstalled);
+  EXPECT_TRUE(SameBytes(unpacked.Read("client.dll"), PseudoRandomBytes(20000, 7)));
+  EXPECT_EQ(unpacked.Read("sub/empty.dat"), "");
+  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"client.dll", "sub/", "sub/empty.dat"}));
+}
+
+// Names as stored, and what becomes of them: installed under the reader's cleaned-up name, or
+// refused with that name reported. Nothing may appear beside the target folder or above it.
+TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
+  struct Row {
+    const char* stored;
+    const char* installedAs;  // null: refused
+    const char* reportedAs;
+  };
+  const Row rows[] = {
+      {"../x", nullptr, "../x"},
+      {"..\\x", nullptr, "..\\x"},
+      {"a/..", nullptr, "a/.."},
+      {"a\\..\\..\\y", nullptr, "..\\y"},  // the clean-up stops at a parent step with nothing before it
+      {"ok/../../z", nullptr, "../z"},
+      {"...", nullptr, "..."},
+      {"f.txt:stream", nullptr, "f.txt:stream"},  // an alternate data stream on NTFS
+      {"C:", nullptr, ""},
+      {"NUL", nullptr, "NUL"},
+      {"con.txt", nullptr, "con.txt"},
+      {"dir/AUX.dat", nullptr, "dir/AUX.dat"},
+      {"COM1", nullptr, "COM1"},
+      {"C:x", "x", nullptr},  // the drive is dropped: relative to the folder
+      {"a:b", "b", nullptr},
+      {"C:\\win\\z", "win/z", nullptr},
+      {"/abs/w", "abs/w", nullptr},
+      {"\\\\server\\share\\v", "server/share/v", nullptr},
+  };
+  std::vector<TestEntry> entries;
+  std::vector<std::string> refused;
+  std::vector<std::string> installed;
+  for (const Row& row : rows) {
+    entries.push_back(File(row.stored, std::string("from ") + row.stored));
+    if (row.reportedAs != nullptr) refused.push_back(std::string(kUnzipRefusedName) + " " + row.reportedAs);
+    if (row.installedAs != nullptr) installed.push_back(row.installedAs);
+  }
+  entries.push_back(File("kept.txt", "kept"));
+  const Case unpacked("hostile");
+  // Everything in the scratch folder but the case's own folder, whose contents are checked below.
+  const auto listScratch = [&unpacked] {
+    std::vector<std::string> names = ListTree(unpacked.parent + u"/..");
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [](const std::string& name) { return name.rfind("hostile/", 0) == 0; }),
+                names.end());
+    return names;
+  };
+  std::vector<std::string> scratchExpected = listScratch();
+  scratchExpected.push_back("hostile.zip");
+  std::sort(scratchExpected.begin(), scratchExpected.end());
+
+  const Outcome run = unpacked.UnzipBytes(BuildZip(entries));
+
+  EXPECT_FALSE(run.allInstalled);
+  EXPECT_EQ(run.reports, refused);
+  EXPECT_EQ(listScratch(), scratchExpected);
+  EXPECT_EQ(ListTree(unpacked.parent),
+            (std::vector<std::string>{"out/", "out/abs/", "out/abs/w", "out/b", "out/kept.txt", "out/server/",
+                                      "out/server/share/", "out/server/share/v", "out/win/", "out/win/z", "out/x"}));
+  for (const Row& row : rows) {
+    if (row.installedAs != nullptr) {
+      EXPECT_EQ(unpacked.Read(row.installedAs), std::string("from ") + row.stored);
+    }
+  }
+}
+
+// Damage of every kind: the old file at the entry's place stays as it was, nothing half-written
+// is left, the entry is reported, and the entries after it are still installed.
+TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
+  enum Damage { kFlipDataByte, kWrongCrc, kDeclaredLonger, kDeclaredFarLonger, kStoredShort, kLocalMethodDiffers };
+  struct Row {
+    const char* name;
+    std::uint16_t method;
+    Damage damage;
+    const char* report;
+  };
+  const Row rows[] = {
+      {"flipped.dll", 0, kFlipDataByte, "Data Corrupt flipped.dll"},
+      {"crc.dll", 8, kWrongCrc, "Data Corrupt crc.dll"},
+      {"longer.dll", 8, kDeclaredLonger, "Data Corrupt longer.dll"},
+      // The size the directory claims would once have been written from a 16,384-byte buffer.
+      {"far_longer.dll", 8, kDeclaredFarLonger, "Data Corrupt far_longer.dll"},
+      {"stored_short.dll", 0, kStoredShort, "Read Failed stored_short.dll"},
+      {"local_method.dll", 0, kLocalMethodDiffers, "Unreadable Entry #5"},
+  };
+  std::vector<TestEntry> entries;
+  for (const Row& row : rows) entries.push_back(File(row.name, PseudoRandomBytes(20000, 3), row.method));
+  TestEntry encrypted = File("encrypted.dll", "secret data", 0);
+  encrypted.encrypted = true;
+  encrypted.password = "not given";
+  entries.push_back(encrypted);
+  entries.push_back(File("sound.dll", "sound"));
+  ZipLayout layout;
+  std::string zip = BuildZip(entries, &layout);
+  const auto setBoth = [&](std::size_t i, std::size_t local, std::size_t central, std::uint32_t value) {
+    PutLe32(zip, layout.localHeader[i] + local, value);
+    PutLe32(zip, layout.centralRecord[i] + central, value);
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    using namespace zipfield;
+    switch (rows[i].damage) {
+      case kFlipDataByte:
+        zip[layout.data[i] + 19999] ^= 0x01;
+        break;
+      case kWrongCrc:
+        setBoth(i, kLocalCrc, kCentralCrc, Crc32Of(entries[i].data) ^ 0x80);
+        break;
+      case kDeclaredLonger:
+        setBoth(i, kLocalUncompressed, kCentralUncompressed, 20001);
+        break;
+      case kDeclaredFarLonger:
+        setBoth(i, kLocalUncompressed, kCentralUncompressed, 10000000);
+        break;
+      case kStoredShort:  // more bytes to deliver than the data holds
+        setBoth(i, kLocalUncompressed, kCentralUncompressed, 30000);
+        break;
+      case kLocalMethodDiffers:
+        PutLe16(zip, layout.localHeader[i] + kLocalMethod, 8);
+        break;
+    }
+  }
+  const Case unpacked("damaged");
+  std::vector<std::string> names;
+  for (const TestEntry& entry : entries) {
+    unpacked.Put(entry.name, "old " + entry.name);
+    names.push_back(entry.name);
+  }
+  std::sort(names.begin(), names.end());
+
+  const Outcome run = unpacked.UnzipBytes(zip);
+
+  EXPECT_FALSE(run.allInstalled);
+  std::vector<std::string> expected;
+  for (const Row& row : rows) expected.push_back(row.report);
+  expected.push_back("Password Mismatch encrypted.dll");
+  EXPECT_EQ(run.reports, expected);
+  for (const TestEntry& entry : entries) {
+    if (entry.name != "sound.dll") {
+      EXPECT_TRUE(SameBytes(unpacked.Read(entry.name), "old " + entry.name)) << entry.name;
+    }
+  }
+  EXPECT_EQ(unpacked.Read("sound.dll"), "sound");
+  EXPECT_EQ(ListTree(unpacked.out), names);
+}
+
+TEST(UnzipToFolder, ArchiveThatCannotBeOpenedWritesNothingAndSaysSo) {
+  const Case garbage("unopenable");
+  const std::u16string missing = garbage.parent + u"/missing.zip";
+  Outcome run = Unzip(missing, garbage.out);
+  EXPECT_FALSE(run.allInstalled);
+  EXPECT_EQ(run.reports, std::vector<std::string>{"Open Failed " + Utf8(missing)});
+
+  run = garbage.UnzipBytes(std::string(3000, 'x'));
+  EXPECT_EQ(run.reports, std::vector<std::string>{"Open Failed " + Utf8(garbage.archive)});
+  EXPECT_EQ(ListTree(garbage.parent), std::vector<std::string>{});  // not even the folder
+}
+
+TEST(UnzipToFolder, PathsThatDoNotFitArePassedOverOneByOne) {
+  const Case unpacked("long_paths");
+  std::u16string folder = unpacked.out;
+  for (int level = 0; level < 4; ++level) folder += u"/" + std::u16string(200, u'f');
+  ASSERT_LT(folder.size() + 20, kEntryPathCapacity);
+  const std::string longName(240, 'n');  // fits a name, but not in this folder
+  WriteWholeFile(unpacked.archive, BuildZip({File(longName, "long"), File("short", "short")}));
+  // The folder does not exist and cannot be made in one step: nothing can be installed.
+  const Outcome run = Unzip(unpacked.archive, folder);
+  EXPECT_EQ(run.reports, (std::vector<std::string>{"Folder Failed " + Utf8(folder), "Path Too Long " + longName,
+                                                   "Create Failed short"}));
+  EXPECT_EQ(ListTree(unpacked.parent), std::vector<std::string>{});
+}
+
+#ifdef _WIN32
+// The client still running: its file is open without sharing, so it cannot be replaced.
+TEST(UnzipToFolder, FileInUseKeepsItsOldContents) {
+  const Case unpacked("in_use");
+  unpacked.Put("client.dll", "old client");
+  {
+    ScopedHandle held(CreateFileW(reinterpret_cast<const wchar_t*>((unpacked.out + u"/client.dll").c_str()),
+                                  GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held.IsValid());
+    const Outcome run = unpacked.UnzipBytes(BuildZip({File("client.dll", "new client"), File("other.dll", "other")}));
+    EXPECT_FALSE(run.allInstalled);
+    EXPECT_EQ(run.reports, std::vector<std::string>{"Move Failed client.dll"});
+  }
+  EXPECT_EQ(unpacked.Read("client.dll"), "old client");
+  EXPECT_EQ(unpacked.Read("other.dll"), "other");
+  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"client.dll", "other.dll"}));
+}
+
+// The unpack phase: the client archive below an APPDATA of the test's own, its log lines in order.
+TEST(UnpackClientArchive, LogsTheUnpackAndEveryEntryNotInstalled) {
+  const Case appData("unpack_phase");
+  const std::u16string root = appData.parent + u"/Quorvane/Software";
+  CreateOneFolder((appData.parent + u"/Quorvane").c_str());
+  CreateOneFolder(root.c_str());
+  ASSERT_TRUE(WriteWholeFile(root + u"/SoftQuorvane.zip",
+                             BuildZip({File("QuorvaneSoftware.exe", "client"), File("../escape.exe", "no")})));
+  wchar_t appDataPath[MAX_PATH];
+  GetFullPathNameW(reinterpret_cast<const wchar_t*>(appData.parent.c_str()), MAX_PATH, appDataPath, nullptr);
+  char narrowAppData[MAX_PATH];
+  WideCharToMultiByte(CP_ACP, 0, appDataPath, -1, narrowAppData, MAX_PATH, nullptr, nullptr);
+  const std::u16string logPath = appData.parent + u"/log.txt";
+  FILE* log = OpenLog(Utf8(logPath).c_str());
+  ASSERT_NE(log, nullptr);
+  UnpackClientArchive(log, narrowAppData);
+  CloseLog(log);
+
+  std::vector<std::string> messages;
+  for (std::string line : SplitLines(Contents(logPath), "\r\n")) {
+    const std::size_t begin = line.find(":  ") + 3;
+    messages.push_back(line.substr(begin, line.rfind(" ErrorCode:") - begin));
+  }
+  EXPECT_EQ(messages, (std::vector<std::string>{"Quorvane.zip UnZip", "UnzipToFolder Refused Name ../escape.exe"}));
+  EXPECT_EQ(Contents(root + u"/QuorvaneSoftware.exe"), "client");
+
+  // An archive that is not there: one line says so.
+  DeletePlainFile((root + u"/SoftQuorvane.zip").c_str());
+  log = OpenLog(Utf8(logPath).c_str());
+  UnpackClientArchive(log, narrowAppData);
+  CloseLog(log);
+  const std::string text = Contents(logPath);
+  EXPECT_NE(text.find("UnzipToFolder Open Failed " + std::string(narrowAppData) +
+                      "\\Quorvane\\Software\\SoftQuorvane.zip ErrorCode:2\r\n"),
+            std::string::npos)
+      << text;
+}
+#endif
+
+}  // namespace

@@ -55,9 +55,14 @@ class PayloadRelease : public ::testing::Test {
   void SetUp() override {
     for (const Archive& archive : kArchives)
       if (EmbeddedArchive(archive.id).empty()) GTEST_SKIP() << "the built tool embeds no \"ZIP\" resources yet";
+    EndLaunchedClients();
     ASSERT_TRUE(RemoveTree(AppDataFolder() + L"\\Quorvane"));
   }
-  void TearDown() override { RemoveTree(AppDataFolder() + L"\\Quorvane"); }
+  // Each run launches the client it unpacked.
+  void TearDown() override {
+    EndLaunchedClients();
+    RemoveTree(AppDataFolder() + L"\\Quorvane");
+  }
 };
 
 TEST_F(PayloadRelease, FirstRunCreatesTheInstallRootAndWritesTheArchivesAsBuilt) {

@@ -7,11 +7,8 @@
 namespace {
 
 const std::vector<std::string> kNoClientRunning = {
-    "OnReleaseFile Begin",
-    "OnReleaseFile Close Old Process",
-    "OnReleaseFile Close Replace File",
-    "OnReleaseFile Client Run",
-    "OnReleaseFile End",
+    "OnReleaseFile Begin", "OnReleaseFile Close Old Process", "OnReleaseFile Close Replace File",
+    "Quorvane.zip UnZip",  "OnReleaseFile Client Run",        "OnReleaseFile End",
 };
 
 class ReleaseFrame : public ::testing::Test {
@@ -29,6 +26,7 @@ TEST_F(ReleaseFrame, FirstRunWithoutInstallRootInstallsWithoutALog) {
   std::string toolPath;
   EXPECT_TRUE(ReadFileBytes(InstallRoot() + L"\\ToolFiePath.txt", toolPath));
   EXPECT_EQ(toolPath, Narrow(ReleaseToolPath()));
+  EXPECT_TRUE(WaitForFile(InstallRoot() + L"\\QuorvaneSoftware.started", 20000));  // the unpacked client
 }
 
 TEST_F(ReleaseFrame, RunLogsEveryMilestoneRecordsItsPathAndLaunchesTheClient) {

@@ -1,6 +1,5 @@
 #include "tests/release/release_run.h"
 
-#include <cstdlib>
 #include <regex>
 
 #include "tests/support/win_test_support.h"
@@ -33,17 +32,4 @@ ReleaseLog ReadReleaseLog() {
       log.malformed.push_back(line);
   }
   return log;
-}
-
-void EndLaunchedClients() {
-  for (const std::wstring& name : ListFolder(InstallRoot())) {
-    if (name.size() < 8 || name.substr(name.size() - 8) != L".started") continue;
-    std::string record;
-    ReadFileBytes(InstallRoot() + L"\\" + name, record);
-    const DWORD id = std::strtoul(record.c_str(), nullptr, 10);
-    ScopedHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
-    if (!process.IsValid()) continue;
-    TerminateProcess(process.Get(), 1);
-    WaitForSingleObject(process.Get(), 5000);
-  }
 }

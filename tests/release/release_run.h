@@ -21,7 +21,3 @@ struct ReleaseLog {
   std::vector<std::string> malformed;     // lines of neither format
 };
 ReleaseLog ReadReleaseLog();
-
-// Ends every process started from the install root (the launched client), found through the
-// ".started" records that the sample programs write.
-void EndLaunchedClients();

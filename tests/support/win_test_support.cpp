@@ -1,5 +1,6 @@
 #include "tests/support/win_test_support.h"
 
+#include <psapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -193,4 +194,25 @@ bool ReadReleaseLog(const std::wstring& path, std::vector<ReleaseLogLine>& lines
     lines.push_back(line);
   }
   return true;
+}
+
+void EndLaunchedClients() {
+  // Found by where their executable lies, not by their ".started" records: a client that the
+  // release tool has just launched may not have written its record yet. Left running, it would
+  // keep the install root's files and the test's output pipe open.
+  const std::wstring root = InstallRoot() + L"\\";
+  DWORD ids[4096];
+  DWORD bytes = 0;
+  if (!K32EnumProcesses(ids, sizeof ids, &bytes)) return;
+  for (DWORD i = 0; i < bytes / sizeof ids[0]; ++i) {
+    ScopedHandle process(
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, ids[i]));
+    if (!process.IsValid()) continue;
+    wchar_t image[MAX_PATH * 4];
+    DWORD length = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process.Get(), 0, image, &length)) continue;
+    if (length <= root.size() || _wcsnicmp(image, root.c_str(), root.size()) != 0) continue;
+    TerminateProcess(process.Get(), 1);
+    WaitForSingleObject(process.Get(), 5000);
+  }
 }

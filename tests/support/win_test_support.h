@@ -72,5 +72,8 @@ struct ReleaseLogLine {
 // The lines of the release log at path, in order; false when the file cannot be read.
 bool ReadReleaseLog(const std::wstring& path, std::vector<ReleaseLogLine>& lines);
 
+// Ends every process whose executable lies in the install root (a client the release tool launched).
+void EndLaunchedClients();
+
 std::string Narrow(const std::wstring& text);  // ANSI code page
 std::wstring Widen(const std::string& text);   // ANSI code page

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,12 +16,18 @@ namespace {
 
 const char16_t* Portable(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
 
-// "UnzipToFolder <event> <name>" as a milestone line. Its error code is the one of the call that
-// failed: the conversion below must not replace it.
-void LogNotInstalled(void* log, const char* event, const char16_t* name) {
+// "UnzipToFolder <event> <name>" as a milestone line; an entry without a readable name is named
+// by its number ("#5"). The line's error code is the one of the call that failed: the conversion
+// below must not replace it.
+void LogNotInstalled(void* log, std::int32_t index, const char* event, const char16_t* name) {
   const DWORD error = GetLastError();
-  const std::unique_ptr<char[]> narrowName(ToNarrow(reinterpret_cast<const wchar_t*>(name)));
-  const std::string line = std::string("UnzipToFolder ") + event + " " + narrowName.get();
+  std::string line = std::string("UnzipToFolder ") + event + " ";
+  if (name[0] == 0 && index >= 0) {
+    line += "#" + std::to_string(index);
+  } else {
+    const std::unique_ptr<char[]> narrowName(ToNarrow(reinterpret_cast<const wchar_t*>(name)));
+    line += narrowName.get();
+  }
   SetLastError(error);
   WriteLog(static_cast<FILE*>(log), line.c_str());
 }
@@ -39,6 +46,6 @@ void UnpackClientArchive(FILE* log, const char* appData) {
   if (havePaths)
     UnzipToFolder(Portable(archivePath), Portable(folder), &reporter);
   else
-    LogNotInstalled(log, kUnzipPathTooLong, Portable(L"SoftQuorvane.zip"));
+    LogNotInstalled(log, -1, kUnzipPathTooLong, Portable(L"SoftQuorvane.zip"));
   Sleep(kUnpackPauseMs);
 }

@@ -20,24 +20,10 @@ struct Unpacking {
   unsigned char chunk[kUnzipChunkSize];
 };
 
-bool Report(const Unpacking& unpacking, const char* event, const char16_t* name) {
+bool Report(const Unpacking& unpacking, std::int32_t index, const char* event, const char16_t* name) {
   const UnzipReporter* reporter = unpacking.reporter;
-  if (reporter != nullptr && reporter->report != nullptr) reporter->report(reporter->context, event, name);
+  if (reporter != nullptr && reporter->report != nullptr) reporter->report(reporter->context, index, event, name);
   return false;
-}
-
-// Entries that cannot even be described have no name: "#<index>" stands for it.
-bool ReportUnreadable(const Unpacking& unpacking, std::int32_t index) {
-  char16_t digits[12];
-  int count = 0;
-  auto value = static_cast<std::uint32_t>(index);
-  do {
-    digits[count++] = static_cast<char16_t>(u'0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  char16_t name[14] = {u'#'};
-  for (int i = 0; i < count; ++i) name[1 + i] = digits[count - 1 - i];
-  return Report(unpacking, kUnzipUnreadable, name);
 }
 
 // Copies folder and a separator into target; false when no name would fit after it.
@@ -127,16 +113,16 @@ bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInf
   const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
   if (!file.IsValid() && subfolderEnd != 0) {
     if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, subfolderEnd))
-      return Report(unpacking, kUnzipFolderFailed, info.name);
+      return Report(unpacking, index, kUnzipFolderFailed, info.name);
     file.Reset(CreateFileForWriting(unpacking.temporary, kAttributeNormal));
   }
-  if (!file.IsValid()) return Report(unpacking, kUnzipCreateFailed, info.name);
+  if (!file.IsValid()) return Report(unpacking, index, kUnzipCreateFailed, info.name);
 
   const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
-  if (failure != nullptr) Report(unpacking, failure, info.name);
+  if (failure != nullptr) Report(unpacking, index, failure, info.name);
   file.Reset();
   if (failure == nullptr && MoveFileOver(unpacking.temporary, unpacking.target)) return true;
-  if (failure == nullptr) Report(unpacking, kUnzipMoveFailed, info.name);
+  if (failure == nullptr) Report(unpacking, index, kUnzipMoveFailed, info.name);
   DeletePlainFile(unpacking.temporary);
   return false;
 }
@@ -144,37 +130,38 @@ bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInf
 bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   ArchiveEntryInfo info;
   const ArchiveResult described = GetArchiveEntry(unpacking.archive, index, &info);
-  if (described == ArchiveResult::NameTooLong) return Report(unpacking, kUnzipRefusedName, info.name);
-  if (described != ArchiveResult::Ok) return ReportUnreadable(unpacking, index);
+  if (described == ArchiveResult::NameTooLong) return Report(unpacking, index, kUnzipRefusedName, info.name);
+  if (described != ArchiveResult::Ok) return Report(unpacking, index, kUnzipUnreadable, u"");
   // The reader's clean-up of names keeps parent steps such as "../x": those would leave the folder.
-  if (!EntryNameIsSafe(info.name)) return Report(unpacking, kUnzipRefusedName, info.name);
+  if (!EntryNameIsSafe(info.name)) return Report(unpacking, index, kUnzipRefusedName, info.name);
 
   std::uint32_t nameLength = 0;
   while (info.name[nameLength] != 0) ++nameLength;
   const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsSeparator(info.name[nameLength - 1]);
   const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
-  if (length == 0) return Report(unpacking, kUnzipPathTooLong, info.name);
+  if (length == 0) return Report(unpacking, index, kUnzipPathTooLong, info.name);
   if (!isFolder) return InstallFile(unpacking, index, info, length);
 
   std::uint32_t end = length;
   while (end > unpacking.folderLength && IsSeparator(unpacking.target[end - 1])) --end;
   if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, end))
-    return Report(unpacking, kUnzipFolderFailed, info.name);
+    return Report(unpacking, index, kUnzipFolderFailed, info.name);
   return true;
 }
 
 }  // namespace
 
-bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter) {
+bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter,
+                   const char* password) {
   Unpacking unpacking;
   unpacking.reporter = reporter;
-  if (archivePath == nullptr || folder == nullptr) return Report(unpacking, kUnzipOpenFailed, u"");
+  if (archivePath == nullptr || folder == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, u"");
   // Opened before the folder is made: an archive that cannot be read leaves no trace at all.
-  unpacking.archive = OpenArchive(archivePath, nullptr);
-  if (unpacking.archive == nullptr) return Report(unpacking, kUnzipOpenFailed, archivePath);
+  unpacking.archive = OpenArchive(archivePath, password);
+  if (unpacking.archive == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, archivePath);
 
   if (GetPathAttributes(folder) == kInvalidAttributes && !CreateOneFolder(folder))
-    Report(unpacking, kUnzipFolderFailed, folder);
+    Report(unpacking, -1, kUnzipFolderFailed, folder);
   // A folder with no room for names makes every entry's path too long; each is reported.
   if (!SetFolder(unpacking, folder)) unpacking.folderLength = kEntryPathCapacity;
 

@@ -15,27 +15,31 @@ inline constexpr std::uint32_t kUnzipChunkSize = 16384;  // one buffer for every
 inline constexpr int kEntryPathCapacity = 1024;          // folder + "\" + name (+ the temporary suffix)
 inline constexpr char16_t kUnzipTemporarySuffix[] = u".qvtmp";
 
-// Why something was not installed: the event of the report. The name that goes with it is the
-// entry's name as the reader describes it, unless said otherwise.
-inline constexpr char kUnzipOpenFailed[] = "Open Failed";              // name: the archive's path
+// Why something was not installed: the event of a report.
+inline constexpr char kUnzipOpenFailed[] = "Open Failed";              // the archive cannot be read
 inline constexpr char kUnzipFolderFailed[] = "Folder Failed";          // a folder could not be created
-inline constexpr char kUnzipUnreadable[] = "Unreadable Entry";         // name: "#<index>" (none was read)
+inline constexpr char kUnzipUnreadable[] = "Unreadable Entry";         // its records are broken: no name
 inline constexpr char kUnzipRefusedName[] = "Refused Name";            // would leave the folder, or was cut
 inline constexpr char kUnzipPathTooLong[] = "Path Too Long";           // folder + name exceed the path buffer
 inline constexpr char kUnzipCreateFailed[] = "Create Failed";          // the temporary file
 inline constexpr char kUnzipWriteFailed[] = "Write Failed";            // disk full, for example
 inline constexpr char kUnzipDataCorrupt[] = "Data Corrupt";            // CRC-32 or size differ from the directory
-inline constexpr char kUnzipPasswordMismatch[] = "Password Mismatch";  // encrypted: no password is given
+inline constexpr char kUnzipPasswordMismatch[] = "Password Mismatch";  // encrypted with another password
 inline constexpr char kUnzipReadFailed[] = "Read Failed";              // data unreadable or not inflatable
 inline constexpr char kUnzipMoveFailed[] = "Move Failed";              // the target is in use, for example
 
-// Where the reports go: the release log, ziptool's output, a test's list. The call comes right
-// after the failing system call, so the platform's last-error value still belongs to it.
+// Where the reports go: the release log, ziptool's output, a test's list. index is the entry's
+// number, or -1 for the archive itself (name: its path) or the target folder (name: the folder);
+// name is the entry's name as the reader describes it, empty when it could not be described.
+// The call comes right after the failing system call, so the platform's last-error value still
+// belongs to it.
 struct UnzipReporter {
-  void (*report)(void* context, const char* event, const char16_t* name) = nullptr;
+  void (*report)(void* context, std::int32_t index, const char* event, const char16_t* name) = nullptr;
   void* context = nullptr;
 };
 
-// Unpacks archivePath into folder (created when missing, one level). reporter may be null.
+// Unpacks archivePath into folder (created when missing, one level). reporter may be null; so
+// may password (the release has none: encrypted entries are then reported, not installed).
 // Answers true when the archive opened and every entry was installed.
-bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter);
+bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter,
+                   const char* password = nullptr);

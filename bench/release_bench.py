@@ -18,6 +18,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -48,8 +49,13 @@ class Wine:
             subprocess.run([self.session_script, "stop", self.build])
 
     def run(self, *args, timeout=120):
-        return subprocess.run([self.run_script, self.build] + list(args), stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, timeout=timeout)
+        # Output through files, not pipes: the client that the tool launches inherits them and
+        # would hold a pipe open long after the tool itself has ended.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run([self.run_script, self.build] + list(args), stdout=out, stderr=err, timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
 
     def install_root(self):
         return os.path.join(self.prefix, "drive_c", "users", "root", "AppData", "Roaming", "Quorvane", "Software")

@@ -5,17 +5,13 @@
 #include <string>
 
 #include "archive/archive_reader.h"
+#include "deploy/unzip_folder.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 
 namespace {
 
 constexpr std::uint32_t kChunkSize = 16384;
-#ifdef _WIN32
-constexpr char16_t kSeparator = u'\\';
-#else
-constexpr char16_t kSeparator = u'/';
-#endif
 
 std::string Utf8(const char16_t* text) {
   const int size = Utf16ToUtf8(text, -1, nullptr, 0);
@@ -50,31 +46,15 @@ std::int32_t EntryCount(ArchiveHandle handle) {
   return info.index;
 }
 
-const char* Reason(ArchiveResult result, const ArchiveEntryInfo& info) {
+const char* Reason(ArchiveResult result) {
   switch (result) {
-    case ArchiveResult::NameTooLong:
-      return "name of 260 bytes or more";
-    case ArchiveResult::OpenFailed:
-      return EntryNameIsSafe(info.name) ? "file cannot be created" : "name leaves the target folder";
-    case ArchiveResult::WriteFailed:
-      return "writing failed";
     case ArchiveResult::Corrupt:
       return "damaged entry (header, size or CRC-32 does not agree)";
-    case ArchiveResult::ReadFailed:
-      return "local extra field cannot be read";
     case ArchiveResult::PasswordMismatch:
       return "wrong password";
     default:
       return "data cannot be read or decompressed";
   }
-}
-
-// The extraction of one entry to its place below folder. The folder extraction of the release
-// tool will take this place once it exists.
-ArchiveResult ExtractOne(ArchiveHandle handle, std::int32_t index, const ArchiveEntryInfo& info,
-                         const std::u16string& folder) {
-  const std::u16string path = folder + kSeparator + info.name;
-  return ExtractEntry(handle, index, const_cast<char16_t*>(path.c_str()), 0, kTargetFilePath);
 }
 
 bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
@@ -114,28 +94,36 @@ int RunList(const char16_t* archivePath, const char* password) {
   return allDescribed ? 0 : 1;
 }
 
+// One line per entry that was not written: its number, its name and why. What concerns the whole
+// archive or the folder goes to standard error.
+void PrintNotWritten(void* failures, std::int32_t index, const char* event, const char16_t* name) {
+  ++*static_cast<int*>(failures);
+  if (index < 0) {
+    std::fprintf(stderr, "ziptool: %s: %s\n", event, Utf8(name).c_str());
+    return;
+  }
+  std::printf("%d\t%s\tnot written: %s\n", index, Utf8(name).c_str(), event);
+}
+
 int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* password) {
-  ArchiveCloser archive{OpenOrReport(archivePath, password)};
-  if (archive.handle == nullptr) return 1;
+  {
+    // A folder is made only for an archive that can be read.
+    ArchiveCloser probe{OpenOrReport(archivePath, password)};
+    if (probe.handle == nullptr) return 1;
+  }
   if (!CreateFolderPath(folder)) {
     std::fprintf(stderr, "ziptool: cannot create the folder %s\n", Utf8(folder).c_str());
     return 1;
   }
-  const std::u16string target(folder);
-  const std::int32_t count = EntryCount(archive.handle);
+  // The release tool's own folder extraction: what it installs, ziptool writes.
   int failures = 0;
-  for (std::int32_t index = 0; index < count; ++index) {
-    ArchiveEntryInfo info;
-    ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
-    if (result == ArchiveResult::Ok) result = ExtractOne(archive.handle, index, info, target);
-    if (result != ArchiveResult::Ok) {
-      std::printf("%d\t%s\tnot written: %s (0x%08X)\n", index, Utf8(info.name).c_str(), Reason(result, info),
-                  Code(result));
-      ++failures;
-    }
-  }
-  if (failures > 0) std::fprintf(stderr, "ziptool: %d of %d entries not written\n", failures, count);
-  return failures == 0 ? 0 : 1;
+  UnzipReporter reporter;
+  reporter.report = PrintNotWritten;
+  reporter.context = &failures;
+  const bool allWritten = UnzipToFolder(archivePath, folder, &reporter, password);
+  std::fflush(stdout);
+  if (failures > 0) std::fprintf(stderr, "ziptool: %d entries not written\n", failures);
+  return allWritten ? 0 : 1;
 }
 
 int RunCat(const char16_t* archivePath, std::int32_t index, const char* password) {
@@ -154,7 +142,7 @@ int RunCat(const char16_t* archivePath, std::int32_t index, const char* password
     const ArchiveResult result = ExtractEntryToMemory(archive.handle, index, buffer, kChunkSize);
     if (result != ArchiveResult::MoreData && result != ArchiveResult::Ok) {
       std::fflush(stdout);
-      std::fprintf(stderr, "ziptool: entry %d: %s (0x%08X)\n", index, Reason(result, info), Code(result));
+      std::fprintf(stderr, "ziptool: entry %d: %s (0x%08X)\n", index, Reason(result), Code(result));
       return 1;
     }
     // Ok answers the call that delivered the last bytes: the rest of the size is in the buffer.

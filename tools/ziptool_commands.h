@@ -8,7 +8,8 @@
 // One line per entry: index, attributes, write time (FILETIME), compressed and uncompressed
 // size, name (UTF-8), tab-separated; then "result 0x%08X" with the last ArchiveResult.
 int RunList(const char16_t* archivePath, const char* password);
-// Unpacks every entry below folder; one line per entry that was not written, with the reason.
+// Unpacks every entry below folder (made with its missing parents) exactly as the release tool
+// does; one line per entry that was not written: "<index>\t<name>\tnot written: <event>".
 int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* password);
 // Writes one entry's bytes to standard output, read in 16,384-byte chunks.
 int RunCat(const char16_t* archivePath, std::int32_t index, const char* password);

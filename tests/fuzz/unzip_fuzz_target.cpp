@@ -3,6 +3,8 @@
 //   - no temporary file is left anywhere below it;
 //   - every file below it holds exactly the data of an entry of that name, whole and verified by
 //     the reader: a damaged entry is never installed;
+//   - every entry that reads whole under a safe name and was not reported is there: nothing is
+//     lost in silence;
 //   - a run that answers "all installed" reported nothing, and every report has a known event.
 // As in the reader's target, the archive's last byte picks a variant:
 //   bit 0  the folder exists before the run (else the extraction creates it)
@@ -62,6 +64,7 @@ std::string Landing(const std::string& name) {
 
 struct Reports {
   std::vector<std::string> events;
+  std::set<std::int32_t> entries;  // the numbers of the entries reported
 };
 
 void Collect(void* context, std::int32_t index, const char* event, const char16_t* name) {
@@ -74,11 +77,20 @@ void Collect(void* context, std::int32_t index, const char* event, const char16_
   FUZZ_CHECK(name != nullptr);
   FUZZ_CHECK(index >= -1 && index < 0xFFFF);
   static_cast<Reports*>(context)->events.push_back(event);
+  static_cast<Reports*>(context)->entries.insert(index);
 }
+
+// An entry the extraction must install: it reads whole and its name stays in the folder.
+struct Installable {
+  std::int32_t index;
+  std::string landing;
+  bool isFolder;
+};
 
 // Every entry's verified data by the path it lands on; entries that do not read whole are left out.
 std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archivePath, const char* password,
-                                                        std::uint64_t* declared) {
+                                                        std::uint64_t* declared,
+                                                        std::vector<Installable>* installable) {
   std::multimap<std::string, std::string> entries;
   *declared = 0;
   ArchiveHandle handle = OpenArchive(archivePath, password);
@@ -100,7 +112,12 @@ std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archiveP
       if (result == ArchiveResult::MoreData || result == ArchiveResult::Ok)
         data.append(reinterpret_cast<const char*>(chunk.data()), n);
     }
-    if (result == ArchiveResult::Ok) entries.emplace(Landing(Utf8(info.name)), data);
+    if (result != ArchiveResult::Ok) continue;
+    const std::string name = Utf8(info.name);
+    entries.emplace(Landing(name), data);
+    const bool isFolder =
+        (info.attributes & kAttributeDirectory) != 0 || (!name.empty() && (name.back() == '/' || name.back() == '\\'));
+    if (EntryNameIsSafe(info.name)) installable->push_back({i, Landing(name), isFolder});
   }
   CloseArchive(handle);
   return entries;
@@ -172,7 +189,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!archive.Write(nullptr, 0, data, size)) return 0;
   const char* const password = (variant & 8) != 0 ? "secret" : nullptr;
   std::uint64_t declared = 0;
-  const auto entries = VerifiedEntries(archive.Path(), password, &declared);
+  std::vector<Installable> installable;
+  const auto entries = VerifiedEntries(archive.Path(), password, &declared, &installable);
   if (declared > kMaxDeclaredTotal) return 0;
 
   const fs::path sandbox = fs::path(ScratchRoot()) / "sandbox";
@@ -197,6 +215,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> root = Listing(ScratchRoot());
   FUZZ_CHECK(root.size() == 2);  // the input archive and the sandbox
   if (fs::exists(folder)) CheckInstalled(folder, entries, preexisting);
+  for (const Installable& entry : installable) {
+    if (reports.entries.count(entry.index) != 0) continue;
+    const fs::file_status status = fs::symlink_status(folder / entry.landing);
+    const bool there = entry.isFolder ? fs::is_directory(status) : fs::is_regular_file(status);
+    if (!there)
+      std::fprintf(stderr, "entry %d (%s) neither installed nor reported\n", entry.index, entry.landing.c_str());
+    FUZZ_CHECK(there);
+  }
 
   if ((variant & 4) != 0) {
     // The reader's own file extraction keeps to its folder too.

@@ -127,6 +127,17 @@ bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInf
   return false;
 }
 
+// Whether name ends in the temporary suffix (ASCII letters in any case, as Windows compares names).
+bool HasTemporarySuffix(const char16_t* name, std::uint32_t length) {
+  if (length < kSuffixLength) return false;
+  for (std::uint32_t i = 0; i < kSuffixLength; ++i) {
+    char16_t c = name[length - kSuffixLength + i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != kUnzipTemporarySuffix[i]) return false;
+  }
+  return true;
+}
+
 bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   ArchiveEntryInfo info;
   const ArchiveResult described = GetArchiveEntry(unpacking.archive, index, &info);
@@ -137,6 +148,8 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
 
   std::uint32_t nameLength = 0;
   while (info.name[nameLength] != 0) ++nameLength;
+  // "x.qvtmp" is the temporary file of entry "x", whose install would overwrite it and move it away.
+  if (HasTemporarySuffix(info.name, nameLength)) return Report(unpacking, index, kUnzipRefusedName, info.name);
   const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsSeparator(info.name[nameLength - 1]);
   const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
   if (length == 0) return Report(unpacking, index, kUnzipPathTooLong, info.name);

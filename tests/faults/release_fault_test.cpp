@@ -1,0 +1,234 @@
+// The release tool run over an older install while something goes wrong underneath it: a client
+// file held open, an install folder that refuses new entries, one that refuses every write, a
+// disk that fills up. In every case the tool ends with exit code 0 after "OnReleaseFile Client Run"
+// and "OnReleaseFile End", each file of the install is either its old or its new version, whole,
+// no temporary file stays behind, and where the log can be written it names what failed.
+// (A payload archive held open and clients that will not go are covered by the payload and stop
+// phase tests.)
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/scoped_handle.h"
+#include "tests/faults/host_faults.h"
+#include "tests/release/release_run.h"
+#include "tests/support/win_test_support.h"
+
+namespace {
+
+const wchar_t* const kArchives[] = {L"ImgRes.zip", L"Drivers.zip", L"SoftQuorvane.zip"};
+const std::vector<std::string> kBeforeUnpack = {"OnReleaseFile Begin", "OnReleaseFile Close Old Process",
+                                                "OnReleaseFile Close Replace File", "Quorvane.zip UnZip"};
+const std::vector<std::string> kLastLines = {"OnReleaseFile Client Run", "OnReleaseFile End"};
+
+std::wstring Installed(const std::wstring& name) { return InstallRoot() + L"\\" + name; }
+
+std::string Contents(const std::wstring& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
+}
+
+// The files of the client archive, as an independent unzip extracted them.
+std::wstring ReferenceFiles() {
+  const char* reference = std::getenv("QUORVANE_UNZIP_REFERENCE");
+  std::wstring folder = Widen(reference != nullptr ? reference : "");
+  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
+  for (wchar_t& c : folder) {
+    if (c == L'/') c = L'\\';
+  }
+  return folder + L"\\files";
+}
+
+using Files = std::map<std::wstring, std::string>;  // name in the install root -> contents
+
+// What this release installs: the three archives and the client's files.
+Files NewRelease() {
+  Files files;
+  for (const wchar_t* archive : kArchives)
+    files[archive] = Contents(BuildArtifact(std::wstring(L"payload/") + archive));
+  for (const std::wstring& name : ListFolder(ReferenceFiles())) files[name] = Contents(ReferenceFiles() + L"\\" + name);
+  return files;
+}
+
+// The log's frame around the unpack must be whole; the lines between are the entries that were not
+// installed, each "UnzipToFolder <one of events> <name>". Answers their names.
+std::multiset<std::wstring> NotInstalled(const ReleaseLog& log, const std::vector<std::string>& events) {
+  std::multiset<std::wstring> names;
+  const std::vector<std::string>& lines = log.messages;
+  const std::size_t frame = kBeforeUnpack.size() + kLastLines.size();
+  EXPECT_TRUE(log.exists);
+  if (lines.size() < frame) {
+    ADD_FAILURE() << "the log holds " << lines.size() << " milestone lines";
+    return names;
+  }
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + kBeforeUnpack.size()), kBeforeUnpack);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - kLastLines.size(), lines.end()), kLastLines);
+  for (std::size_t i = kBeforeUnpack.size(); i + kLastLines.size() < lines.size(); ++i) {
+    bool matched = false;
+    for (const std::string& event : events) {
+      const std::string prefix = "UnzipToFolder " + event + " ";
+      if (lines[i].compare(0, prefix.size(), prefix) != 0) continue;
+      names.insert(Widen(lines[i].substr(prefix.size())));
+      matched = true;
+    }
+    EXPECT_TRUE(matched) << "unexpected line: " << lines[i];
+  }
+  return names;
+}
+
+std::string PayloadLine(int ret, int count, const wchar_t* archive) {
+  return "ReleaseResFile ret = " + std::to_string(ret) + " iReCount = " + std::to_string(count) + "  " +
+         Narrow(Installed(archive));
+}
+
+class ReleaseFault : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetInstall(false);
+    newRelease_ = NewRelease();
+    ASSERT_GE(newRelease_.size(), 5u) << Narrow(ReferenceFiles());
+  }
+
+  void TearDown() override {
+    EndLaunchedClients();
+    LiftImmutable(AppDataFolder() + L"\\Quorvane");
+    UnmountTinyDisk(InstallRoot());
+    ResetInstall(false);
+  }
+
+  // An older release in the install root: the same names with other contents, each named here.
+  // keepClientArchive: SoftQuorvane.zip is already this release's, so the unpack has work to do
+  // even when no archive can be written.
+  // An older release in the install root: the same names with other contents. clientFiles: how
+  // many of the client's files it has. keepClientArchive: SoftQuorvane.zip is already this
+  // release's, so the unpack has work to do even when no archive can be written.
+  void WriteOldInstall(bool keepClientArchive, std::size_t clientFiles = 1000) {
+    ASSERT_TRUE(CreateFolders(InstallRoot()));
+    for (const wchar_t* archive : kArchives) old_[archive] = "old " + Narrow(archive);
+    if (keepClientArchive) old_[L"SoftQuorvane.zip"] = newRelease_[L"SoftQuorvane.zip"];
+    const std::vector<std::wstring> names = ListFolder(ReferenceFiles());
+    for (std::size_t i = 0; i < names.size() && i < clientFiles; ++i) old_[names[i]] = "old " + Narrow(names[i]);
+    old_[L"ReleaseToolLog.txt"] = "the old log";
+    old_[L"ToolFiePath.txt"] = "C:\\old\\QuorvaneReleaseTool.exe";
+    for (const auto& file : old_) ASSERT_TRUE(WriteFileBytes(Installed(file.first), file.second));
+  }
+
+  // Every name in the install root is one of the old or the new release's (or a record of the
+  // launched client), and holds one of their versions whole. Answers the names now new.
+  std::set<std::wstring> CheckEveryFileOldOrNew() {
+    std::set<std::wstring> replaced;
+    for (const std::wstring& name : ListFolder(InstallRoot())) {
+      if (name == L"ReleaseToolLog.txt" || name == L"ToolFiePath.txt" || name == L"QuorvaneSoftware.started") continue;
+      const std::string now = Contents(Installed(name));
+      const auto old = old_.find(name);
+      const auto fresh = newRelease_.find(name);
+      const bool isOld = old != old_.end() && now == old->second;
+      const bool isNew = fresh != newRelease_.end() && now == fresh->second;
+      EXPECT_TRUE(isOld || isNew) << Narrow(name) << ": " << now.size() << " bytes, neither version";
+      if (isNew && !isOld) replaced.insert(name);
+    }
+    return replaced;
+  }
+
+  // The run ends with 0 whatever happened.
+  void RunAndExpectExitZero() { ASSERT_EQ(RunReleaseTool(), 0); }
+
+  Files newRelease_;
+  Files old_;
+};
+
+// The client's unpacked files are in use by another process (a running client's library): the
+// one held open stays as it was, the log names it, everything else is updated and the client
+// is launched.
+TEST_F(ReleaseFault, ClientFileHeldOpenKeepsItsOldVersionAndIsLogged) {
+  WriteOldInstall(false);
+  const std::wstring held = L"QvCore.dll";
+  ASSERT_EQ(old_.count(held), 1u);
+  {
+    ScopedHandle file(
+        CreateFileW(Installed(held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file.IsValid());
+    RunAndExpectExitZero();
+  }
+  const ReleaseLog log = ReadReleaseLog();
+  EXPECT_EQ(NotInstalled(log, {"Move Failed"}), std::multiset<std::wstring>{held});
+  EXPECT_EQ(log.payloadLines,
+            (std::vector<std::string>{PayloadLine(1, 0, L"ImgRes.zip"), PayloadLine(1, 0, L"Drivers.zip"),
+                                      PayloadLine(1, 0, L"SoftQuorvane.zip")}));
+  std::set<std::wstring> expected;
+  for (const auto& file : newRelease_) expected.insert(file.first);
+  expected.erase(held);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), expected);
+  EXPECT_TRUE(WaitForFile(Installed(L"QuorvaneSoftware.started"), 20000)) << "the updated client was not launched";
+}
+
+// A folder whose access list lets its files be written but nothing be created, deleted or renamed
+// in it: no archive and no client file can be replaced (both go through a new file beside the
+// target), every attempt is logged, and the old install stays whole.
+TEST_F(ReleaseFault, InstallFolderThatRefusesNewEntriesKeepsTheOldInstallAndLogsEveryAttempt) {
+  WriteOldInstall(true);
+  if (!MakeImmutable(InstallRoot()) || CanCreateIn(InstallRoot()))
+    GTEST_SKIP() << "this host cannot make a folder refuse new entries (chattr +i as root)";
+  RunAndExpectExitZero();
+  LiftImmutable(InstallRoot());
+
+  const ReleaseLog log = ReadReleaseLog();
+  const std::vector<std::wstring> clientFiles = ListFolder(ReferenceFiles());
+  EXPECT_EQ(NotInstalled(log, {"Create Failed"}), std::multiset<std::wstring>(clientFiles.begin(), clientFiles.end()));
+  std::vector<std::string> payload;
+  for (const wchar_t* archive : kArchives) {
+    payload.push_back(PayloadLine(0, 0, archive));
+    for (int count = 0; count < 10; ++count) payload.push_back(PayloadLine(0, count, archive));
+  }
+  EXPECT_EQ(log.payloadLines, payload);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), std::set<std::wstring>{});
+  EXPECT_EQ(ListFolder(InstallRoot()).size(), old_.size()) << "a name appeared or went";
+}
+
+// Nothing in the install folder can be written, not even the log: the run changes nothing, cannot
+// say so anywhere, and still ends normally.
+TEST_F(ReleaseFault, InstallFolderThatRefusesEveryWriteIsLeftUntouched) {
+  WriteOldInstall(true);
+  for (const auto& file : old_) {
+    if (!MakeImmutable(Installed(file.first))) GTEST_SKIP() << "this host cannot make a file read-only";
+  }
+  if (!MakeImmutable(InstallRoot()) || CanCreateIn(InstallRoot()) || WriteFileBytes(Installed(L"ToolFiePath.txt"), "x"))
+    GTEST_SKIP() << "this host cannot make a folder read-only (chattr +i as root)";
+  RunAndExpectExitZero();
+  LiftImmutable(InstallRoot());
+
+  for (const auto& file : old_) EXPECT_EQ(Contents(Installed(file.first)), file.second) << Narrow(file.first);
+  EXPECT_EQ(ListFolder(InstallRoot()).size(), old_.size()) << "a name appeared or went";
+}
+
+// The disk fills up during the update: the archives still fit, the client's files only in part.
+// A file that does not fit keeps its old version (or stays absent) and is named in the log; no
+// temporary file is left to take the space.
+TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
+  std::uint64_t archives = 0;
+  for (const wchar_t* archive : kArchives) archives += newRelease_[archive].size();
+  // Room for the old install, the new archives and about two of the client's larger files.
+  constexpr std::uint64_t kSpare = 320 * 1024;
+  if (!MountTinyDisk(InstallRoot(), archives + kSpare))
+    GTEST_SKIP() << "this host cannot mount a small file system (mount as root)";
+  WriteOldInstall(false, 6);
+  RunAndExpectExitZero();
+
+  const std::multiset<std::wstring> failed = NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed"});
+  const std::set<std::wstring> replaced = CheckEveryFileOldOrNew();
+  for (const std::wstring& name : ListFolder(ReferenceFiles())) {
+    EXPECT_NE(failed.count(name) == 1, replaced.count(name) == 1)
+        << Narrow(name) << ": installed and logged, or neither";
+  }
+  std::printf("full disk: %zu of the client's %zu files did not fit\n", failed.size(),
+              ListFolder(ReferenceFiles()).size());
+  EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
+  EXPECT_GE(replaced.size(), 4u) << "not even the archives and a client file fitted";
+}
+
+}  // namespace

@@ -45,9 +45,7 @@ ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEn
   DirectoryCursor* cursor = reader->cursor;
   if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;
   char storedName[kNameBytes];
-  if (ReadDirectoryRecord(cursor, &cursor->record, &cursor->localHeaderOffset, storedName, kNameBytes) != StatusOk) {
-    return ArchiveResult::Corrupt;
-  }
+  if (ReadCurrentName(cursor, storedName, kNameBytes) != StatusOk) return ArchiveResult::Corrupt;
   LocalHeaderCheck check;
   if (CheckLocalHeader(cursor, &check) != StatusOk) return ArchiveResult::Corrupt;
   std::unique_ptr<unsigned char[]> extra;

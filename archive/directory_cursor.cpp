@@ -88,6 +88,7 @@ namespace {
 std::int32_t DecodeCurrentRecord(DirectoryCursor* cursor) {
   const std::int32_t status = ReadDirectoryRecord(cursor, &cursor->record, &cursor->localHeaderOffset, nullptr, 0);
   cursor->currentOk = status == StatusOk;
+  cursor->localHeaderChecked = false;
   return status;
 }
 
@@ -148,7 +149,25 @@ std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* recor
   return StatusOk;
 }
 
+std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uint32_t nameCapacity) {
+  if (!cursor->currentOk || nameBuffer == nullptr || nameCapacity == 0) return StatusBadArgument;
+  // Right after the walk's read of the fixed part the file is already there: no seek is made.
+  const std::uint64_t position = cursor->currentRecordPos + cursor->prefixLength + kCentralRecordSize;
+  if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
+    return StatusIoError;
+  }
+  const std::uint32_t nameLength = cursor->record.nameLength;
+  const std::uint32_t n = nameLength < nameCapacity ? nameLength : nameCapacity;
+  if (SourceReadExact(&cursor->source, nameBuffer, n) != StatusOk) return StatusIoError;
+  if (nameLength < nameCapacity) nameBuffer[nameLength] = 0;
+  return StatusOk;
+}
+
 std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
+  if (cursor->localHeaderChecked) {
+    *check = cursor->localHeader;
+    return StatusOk;
+  }
   *check = LocalHeaderCheck{};
   ByteSource* source = &cursor->source;
   const std::uint64_t position = std::uint64_t{cursor->localHeaderOffset} + cursor->prefixLength;
@@ -173,5 +192,7 @@ std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) 
   check->nameAndExtraLength = nameLength + extraLength;
   check->extraOffset = std::uint64_t{cursor->localHeaderOffset} + kLocalHeaderSize + nameLength;
   check->extraLength = extraLength;
+  cursor->localHeader = *check;
+  cursor->localHeaderChecked = true;
   return StatusOk;
 }

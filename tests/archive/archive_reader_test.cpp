@@ -13,11 +13,7 @@ using R = ArchiveResult;
 using zipfield::kCentralCompressed;
 
 TestEntry Entry(const std::string& name, const std::string& data, std::uint16_t method = 0) {
-  TestEntry entry;
-  entry.name = name;
-  entry.data = data;
-  entry.method = method;
-  return entry;
+  return MakeEntry(name, data, method);
 }
 
 std::int32_t EntryCount(ArchiveHandle handle) {

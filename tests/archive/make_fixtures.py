@@ -6,13 +6,15 @@ Writes into OUT: tree/ (the original files), the archives, manifest.txt (one lin
 "archive<TAB>password", password "-" for none) and, per archive, ARCHIVE.list: one line per entry,
 "name<TAB>size<TAB>compressed size", as Python's zipfile reads the archive.
 """
-import io
 import os
 import random
 import shutil
 import subprocess
 import sys
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from zip_test_tools import Unseekable  # noqa: E402
 
 PASSWORD = "secret"
 
@@ -76,18 +78,6 @@ def python_zip(stream, tree, compression, comment=b""):
             else:
                 archive.write(path, name)
         archive.comment = comment
-
-
-class Unseekable(io.RawIOBase):
-    def __init__(self):
-        self.data = bytearray()
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        self.data += b
-        return len(b)
 
 
 def entry_name(info):

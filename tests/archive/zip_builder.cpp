@@ -4,6 +4,14 @@
 
 #include "archive/traditional_cipher.h"
 
+TestEntry MakeEntry(const std::string& name, const std::string& data, std::uint16_t method) {
+  TestEntry entry;
+  entry.name = name;
+  entry.data = data;
+  entry.method = method;
+  return entry;
+}
+
 std::string Le16(std::uint32_t value) {
   return std::string{static_cast<char>(value & 0xFF), static_cast<char>((value >> 8) & 0xFF)};
 }

@@ -25,6 +25,9 @@ struct TestEntry {
   std::string comment;
 };
 
+// An entry with every other field at its default.
+TestEntry MakeEntry(const std::string& name, const std::string& data, std::uint16_t method);
+
 struct TestArchive {
   std::string prefix;  // bytes in front of the archive; stored offsets do not count them
   std::vector<TestEntry> entries;

@@ -13,6 +13,9 @@ import subprocess
 import sys
 import zipfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from zip_test_tools import tree_contents  # noqa: E402
+
 ZIPTOOL, FIXTURES, SCRATCH = (os.path.abspath(p) for p in sys.argv[1:4])
 WINE = shlex.split(os.environ.get("QUORVANE_WINE_RUN", ""))
 failures = []
@@ -61,17 +64,6 @@ def check_list(archive, password):
         unzip = subprocess.run(["unzip", "-Z1", archive], stdout=subprocess.PIPE, check=True).stdout
         check([f[5] for f in listed] == unzip.decode("utf-8").splitlines(), "%s: names differ from unzip -Z1" % name)
     return listed
-
-
-def tree_contents(root):
-    contents = {}
-    for folder, folders, files in os.walk(root):
-        for sub in folders:
-            contents[os.path.relpath(os.path.join(folder, sub), root) + "/"] = None
-        for file in files:
-            with open(os.path.join(folder, file), "rb") as data:
-                contents[os.path.relpath(os.path.join(folder, file), root)] = data.read()
-    return contents
 
 
 def check_extract(archive, password):

@@ -8,11 +8,6 @@ std::string OwnResource(int id) {
   return bytes != nullptr ? std::string(bytes, size) : "";
 }
 
-std::string Contents(const std::wstring& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
 void ScratchFolderTest::SetUp() {
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);

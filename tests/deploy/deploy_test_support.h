@@ -17,8 +17,6 @@ inline constexpr int kAbsentId = 137;
 
 // The bytes of this executable's resource of type "ZIP"; empty when it has none.
 std::string OwnResource(int id);
-// The file's bytes, or "<missing>" when it cannot be read.
-std::string Contents(const std::wstring& path);
 
 // A fresh folder per test below the temporary folder, removed afterwards.
 class ScratchFolderTest : public ::testing::Test {

@@ -12,7 +12,6 @@ Under a Windows build ZIPTOOL is ziptool.exe and runs through QUORVANE_WINE_RUN;
 slow, so there `cat` runs for a few entries of each archive only.
 """
 import calendar
-import io
 import os
 import random
 import shlex
@@ -22,6 +21,9 @@ import sys
 import tempfile
 import time
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from zip_test_tools import Unseekable, tree_contents  # noqa: E402
 
 ZIPTOOL, SCRATCH = (os.path.abspath(p) for p in sys.argv[1:3])
 WINE = shlex.split(os.environ.get("QUORVANE_WINE_RUN", ""))
@@ -165,17 +167,6 @@ def tree_entries(tree):
             yield relative + "/", None
         for file in sorted(files):
             yield os.path.relpath(os.path.join(folder, file), tree), os.path.join(folder, file)
-
-
-class Unseekable(io.RawIOBase):
-    def __init__(self, target):
-        self.target = target
-
-    def writable(self):
-        return True
-
-    def write(self, b):
-        return self.target.write(b)
 
 
 def python_zip(compression, streamed=False, comment=b"", zip64=False):
@@ -328,17 +319,6 @@ class OracleEntry:
 def oracle_entries(path, password, expected):
     with zipfile.ZipFile(path) as archive:
         return [OracleEntry(archive, info, password, expected) for info in archive.infolist()]
-
-
-def tree_contents(root):
-    contents = {}
-    for folder, folders, files in os.walk(root):
-        for sub in folders:
-            contents[os.path.relpath(os.path.join(folder, sub), root) + "/"] = None
-        for file in files:
-            with open(os.path.join(folder, file), "rb") as data:
-                contents[os.path.relpath(os.path.join(folder, file), root)] = data.read()
-    return contents
 
 
 def unzip_tree(path, password, target):

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -26,24 +25,6 @@ const std::vector<std::string> kBeforeUnpack = {"OnReleaseFile Begin", "OnReleas
                                                 "OnReleaseFile Close Replace File", "Quorvane.zip UnZip"};
 const std::vector<std::string> kLastLines = {"OnReleaseFile Client Run", "OnReleaseFile End"};
 
-std::wstring Installed(const std::wstring& name) { return InstallRoot() + L"\\" + name; }
-
-std::string Contents(const std::wstring& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
-// The files of the client archive, as an independent unzip extracted them.
-std::wstring ReferenceFiles() {
-  const char* reference = std::getenv("QUORVANE_UNZIP_REFERENCE");
-  std::wstring folder = Widen(reference != nullptr ? reference : "");
-  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
-  for (wchar_t& c : folder) {
-    if (c == L'/') c = L'\\';
-  }
-  return folder + L"\\files";
-}
-
 using Files = std::map<std::wstring, std::string>;  // name in the install root -> contents
 
 // What this release installs: the three archives and the client's files.
@@ -51,7 +32,8 @@ Files NewRelease() {
   Files files;
   for (const wchar_t* archive : kArchives)
     files[archive] = Contents(BuildArtifact(std::wstring(L"payload/") + archive));
-  for (const std::wstring& name : ListFolder(ReferenceFiles())) files[name] = Contents(ReferenceFiles() + L"\\" + name);
+  for (const std::wstring& name : ListFolder(ReferenceClientFiles()))
+    files[name] = Contents(ReferenceClientFiles() + L"\\" + name);
   return files;
 }
 
@@ -83,7 +65,7 @@ std::multiset<std::wstring> NotInstalled(const ReleaseLog& log, const std::vecto
 
 std::string PayloadLine(int ret, int count, const wchar_t* archive) {
   return "ReleaseResFile ret = " + std::to_string(ret) + " iReCount = " + std::to_string(count) + "  " +
-         Narrow(Installed(archive));
+         Narrow(InstalledFile(archive));
 }
 
 class ReleaseFault : public ::testing::Test {
@@ -91,7 +73,7 @@ class ReleaseFault : public ::testing::Test {
   void SetUp() override {
     ResetInstall(false);
     newRelease_ = NewRelease();
-    ASSERT_GE(newRelease_.size(), 5u) << Narrow(ReferenceFiles());
+    ASSERT_GE(newRelease_.size(), 5u) << Narrow(ReferenceClientFiles());
   }
 
   void TearDown() override {
@@ -111,11 +93,11 @@ class ReleaseFault : public ::testing::Test {
     ASSERT_TRUE(CreateFolders(InstallRoot()));
     for (const wchar_t* archive : kArchives) old_[archive] = "old " + Narrow(archive);
     if (keepClientArchive) old_[L"SoftQuorvane.zip"] = newRelease_[L"SoftQuorvane.zip"];
-    const std::vector<std::wstring> names = ListFolder(ReferenceFiles());
+    const std::vector<std::wstring> names = ListFolder(ReferenceClientFiles());
     for (std::size_t i = 0; i < names.size() && i < clientFiles; ++i) old_[names[i]] = "old " + Narrow(names[i]);
     old_[L"ReleaseToolLog.txt"] = "the old log";
     old_[L"ToolFiePath.txt"] = "C:\\old\\QuorvaneReleaseTool.exe";
-    for (const auto& file : old_) ASSERT_TRUE(WriteFileBytes(Installed(file.first), file.second));
+    for (const auto& file : old_) ASSERT_TRUE(WriteFileBytes(InstalledFile(file.first), file.second));
   }
 
   // Every name in the install root is one of the old or the new release's (or a record of the
@@ -124,7 +106,7 @@ class ReleaseFault : public ::testing::Test {
     std::set<std::wstring> replaced;
     for (const std::wstring& name : ListFolder(InstallRoot())) {
       if (name == L"ReleaseToolLog.txt" || name == L"ToolFiePath.txt" || name == L"QuorvaneSoftware.started") continue;
-      const std::string now = Contents(Installed(name));
+      const std::string now = Contents(InstalledFile(name));
       const auto old = old_.find(name);
       const auto fresh = newRelease_.find(name);
       const bool isOld = old != old_.end() && now == old->second;
@@ -150,8 +132,8 @@ TEST_F(ReleaseFault, ClientFileHeldOpenKeepsItsOldVersionAndIsLogged) {
   const std::wstring held = L"QvCore.dll";
   ASSERT_EQ(old_.count(held), 1u);
   {
-    ScopedHandle file(
-        CreateFileW(Installed(held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle file(CreateFileW(InstalledFile(held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.IsValid());
     RunAndExpectExitZero();
   }
@@ -164,7 +146,7 @@ TEST_F(ReleaseFault, ClientFileHeldOpenKeepsItsOldVersionAndIsLogged) {
   for (const auto& file : newRelease_) expected.insert(file.first);
   expected.erase(held);
   EXPECT_EQ(CheckEveryFileOldOrNew(), expected);
-  EXPECT_TRUE(WaitForFile(Installed(L"QuorvaneSoftware.started"), 20000)) << "the updated client was not launched";
+  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000)) << "the updated client was not launched";
 }
 
 // A folder whose access list lets its files be written but nothing be created, deleted or renamed
@@ -178,7 +160,7 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesNewEntriesKeepsTheOldInstallAndLogs
   LiftImmutable(InstallRoot());
 
   const ReleaseLog log = ReadReleaseLog();
-  const std::vector<std::wstring> clientFiles = ListFolder(ReferenceFiles());
+  const std::vector<std::wstring> clientFiles = ListFolder(ReferenceClientFiles());
   EXPECT_EQ(NotInstalled(log, {"Create Failed"}), std::multiset<std::wstring>(clientFiles.begin(), clientFiles.end()));
   std::vector<std::string> payload;
   for (const wchar_t* archive : kArchives) {
@@ -195,14 +177,15 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesNewEntriesKeepsTheOldInstallAndLogs
 TEST_F(ReleaseFault, InstallFolderThatRefusesEveryWriteIsLeftUntouched) {
   WriteOldInstall(true);
   for (const auto& file : old_) {
-    if (!MakeImmutable(Installed(file.first))) GTEST_SKIP() << "this host cannot make a file read-only";
+    if (!MakeImmutable(InstalledFile(file.first))) GTEST_SKIP() << "this host cannot make a file read-only";
   }
-  if (!MakeImmutable(InstallRoot()) || CanCreateIn(InstallRoot()) || WriteFileBytes(Installed(L"ToolFiePath.txt"), "x"))
+  if (!MakeImmutable(InstallRoot()) || CanCreateIn(InstallRoot()) ||
+      WriteFileBytes(InstalledFile(L"ToolFiePath.txt"), "x"))
     GTEST_SKIP() << "this host cannot make a folder read-only (chattr +i as root)";
   RunAndExpectExitZero();
   LiftImmutable(InstallRoot());
 
-  for (const auto& file : old_) EXPECT_EQ(Contents(Installed(file.first)), file.second) << Narrow(file.first);
+  for (const auto& file : old_) EXPECT_EQ(Contents(InstalledFile(file.first)), file.second) << Narrow(file.first);
   EXPECT_EQ(ListFolder(InstallRoot()).size(), old_.size()) << "a name appeared or went";
 }
 
@@ -221,12 +204,12 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
 
   const std::multiset<std::wstring> failed = NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed"});
   const std::set<std::wstring> replaced = CheckEveryFileOldOrNew();
-  for (const std::wstring& name : ListFolder(ReferenceFiles())) {
+  for (const std::wstring& name : ListFolder(ReferenceClientFiles())) {
     EXPECT_NE(failed.count(name) == 1, replaced.count(name) == 1)
         << Narrow(name) << ": installed and logged, or neither";
   }
   std::printf("full disk: %zu of the client's %zu files did not fit\n", failed.size(),
-              ListFolder(ReferenceFiles()).size());
+              ListFolder(ReferenceClientFiles()).size());
   EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
   EXPECT_GE(replaced.size(), 4u) << "not even the archives and a client file fitted";
 }

@@ -16,6 +16,9 @@ import sys
 import zipfile
 import zlib
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from zip_test_tools import Unseekable  # noqa: E402
+
 PASSWORD = b"secret"  # the reader target's password for variant 1
 DOS_TIME = (9 << 11) | (30 << 5) | 7  # 09:30:14
 DOS_DATE = ((2021 - 1980) << 9) | (6 << 5) | 15  # 2021-06-15
@@ -262,17 +265,6 @@ def by_zipfile():
         archive.writestr(zipfile.ZipInfo("stored.txt", (2020, 1, 2, 3, 4, 6)), TEXT, zipfile.ZIP_STORED)
         archive.comment = b"written by zipfile"
     cases["zipfile_plain.zip"] = stream.getvalue()
-
-    class Unseekable(io.RawIOBase):
-        def __init__(self):
-            self.data = bytearray()
-
-        def writable(self):
-            return True
-
-        def write(self, b):
-            self.data += b
-            return len(b)
 
     unseekable = Unseekable()
     with zipfile.ZipFile(unseekable, "w", zipfile.ZIP_DEFLATED) as archive:

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "tests/release/release_run.h"
 #include "tests/support/win_test_support.h"
@@ -12,27 +11,11 @@ namespace {
 
 const wchar_t* const kArchives[] = {L"ImgRes.zip", L"Drivers.zip", L"SoftQuorvane.zip"};
 
-std::wstring Installed(const std::wstring& name) { return InstallRoot() + L"\\" + name; }
-
-std::string Contents(const std::wstring& path) {
-  std::string bytes;
-  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
-}
-
-// SoftQuorvane.zip's files as an independent unzip extracted them.
-std::wstring ReferenceFiles() {
-  const char* reference = std::getenv("QUORVANE_UNZIP_REFERENCE");
-  std::wstring folder = Widen(reference != nullptr ? reference : "");
-  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
-  std::replace(folder.begin(), folder.end(), L'/', L'\\');
-  return folder + L"\\files";
-}
-
 // Every file of the client archive stands in the install root, byte for byte.
 void ExpectClientUnpacked(const std::vector<std::wstring>& clientFiles) {
   for (const std::wstring& name : clientFiles) {
-    const std::string installed = Contents(Installed(name));
-    EXPECT_TRUE(installed == Contents(ReferenceFiles() + L"\\" + name))
+    const std::string installed = Contents(InstalledFile(name));
+    EXPECT_TRUE(installed == Contents(ReferenceClientFiles() + L"\\" + name))
         << Narrow(name) << ": " << installed.size() << " bytes";
   }
 }
@@ -40,8 +23,8 @@ void ExpectClientUnpacked(const std::vector<std::wstring>& clientFiles) {
 class ReleaseFull : public ::testing::Test {
  protected:
   void SetUp() override {
-    clientFiles_ = ListFolder(ReferenceFiles());
-    ASSERT_GE(clientFiles_.size(), 2u) << Narrow(ReferenceFiles());
+    clientFiles_ = ListFolder(ReferenceClientFiles());
+    ASSERT_GE(clientFiles_.size(), 2u) << Narrow(ReferenceClientFiles());
     ResetInstall(false);
   }
   void TearDown() override { ResetInstall(false); }
@@ -53,16 +36,16 @@ TEST_F(ReleaseFull, FreshInstallUnpacksTheClientAndLaunchesIt) {
   ASSERT_EQ(RunReleaseTool(), 0);
 
   // The launched client is the unpacked one: its record names the executable it runs from.
-  ASSERT_TRUE(WaitForFile(Installed(L"QuorvaneSoftware.started"), 20000));
-  const std::vector<std::string> record = SplitLines(Contents(Installed(L"QuorvaneSoftware.started")), "\r\n");
+  ASSERT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000));
+  const std::vector<std::string> record = SplitLines(Contents(InstalledFile(L"QuorvaneSoftware.started")), "\r\n");
   ASSERT_EQ(record.size(), 2u);
-  EXPECT_EQ(record[1], Narrow(Installed(L"QuorvaneSoftware.exe")));
+  EXPECT_EQ(record[1], Narrow(InstalledFile(L"QuorvaneSoftware.exe")));
 
   for (const wchar_t* archive : kArchives)
-    EXPECT_TRUE(Contents(Installed(archive)) == Contents(BuildArtifact(std::wstring(L"payload/") + archive)))
+    EXPECT_TRUE(Contents(InstalledFile(archive)) == Contents(BuildArtifact(std::wstring(L"payload/") + archive)))
         << Narrow(archive);
   ExpectClientUnpacked(clientFiles_);
-  EXPECT_EQ(Contents(Installed(L"ToolFiePath.txt")), Narrow(ReleaseToolPath()));
+  EXPECT_EQ(Contents(InstalledFile(L"ToolFiePath.txt")), Narrow(ReleaseToolPath()));
 
   // Nothing else: no temporary file, no log (the first run has no folder to open it in).
   std::vector<std::wstring> expected = clientFiles_;
@@ -75,17 +58,17 @@ TEST_F(ReleaseFull, FreshInstallUnpacksTheClientAndLaunchesIt) {
 
 TEST_F(ReleaseFull, UpdateWithNoClientRunningLogsTheWholeSequence) {
   ASSERT_EQ(RunReleaseTool(), 0);
-  ASSERT_TRUE(WaitForFile(Installed(L"QuorvaneSoftware.started"), 20000));
+  ASSERT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000));
   EndLaunchedClients();
-  ASSERT_TRUE(DeleteFileW(Installed(L"QuorvaneSoftware.started").c_str()));
-  ASSERT_TRUE(WriteFileBytes(Installed(clientFiles_.back()), "an old library"));
+  ASSERT_TRUE(DeleteFileW(InstalledFile(L"QuorvaneSoftware.started").c_str()));
+  ASSERT_TRUE(WriteFileBytes(InstalledFile(clientFiles_.back()), "an old library"));
 
   ASSERT_EQ(RunReleaseTool(), 0);
 
   // Milestone lines and payload lines interleaved exactly so.
   const std::string root = Narrow(InstallRoot());
   std::vector<ReleaseLogLine> log;
-  ASSERT_TRUE(ReadReleaseLog(Installed(L"ReleaseToolLog.txt"), log));
+  ASSERT_TRUE(ReadReleaseLog(InstalledFile(L"ReleaseToolLog.txt"), log));
   std::vector<std::string> lines;
   for (const ReleaseLogLine& line : log) lines.push_back((line.milestone ? "" : "payload: ") + line.text);
   EXPECT_EQ(lines, (std::vector<std::string>{
@@ -100,7 +83,7 @@ TEST_F(ReleaseFull, UpdateWithNoClientRunningLogsTheWholeSequence) {
                        "OnReleaseFile End",
                    }));
   ExpectClientUnpacked(clientFiles_);
-  EXPECT_TRUE(WaitForFile(Installed(L"QuorvaneSoftware.started"), 20000));
+  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000));
 }
 
 }  // namespace

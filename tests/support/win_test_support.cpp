@@ -40,6 +40,16 @@ std::wstring AppDataFolder() {
 
 std::wstring InstallRoot() { return AppDataFolder() + L"\\Quorvane\\Software"; }
 
+std::wstring InstalledFile(const std::wstring& name) { return InstallRoot() + L"\\" + name; }
+
+std::wstring ReferenceClientFiles() {
+  const char* reference = std::getenv("QUORVANE_UNZIP_REFERENCE");
+  std::wstring folder = Widen(reference != nullptr ? reference : "");
+  if (!folder.empty() && folder[0] == L'/') folder = L"Z:" + folder;
+  std::replace(folder.begin(), folder.end(), L'/', L'\\');
+  return folder + L"\\files";
+}
+
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder) {
@@ -83,6 +93,11 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   DWORD got = 0;
   while (ReadFile(file.Get(), chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
   return true;
+}
+
+std::string Contents(const std::wstring& path) {
+  std::string bytes;
+  return ReadFileBytes(path, bytes) ? bytes : "<missing>";
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {

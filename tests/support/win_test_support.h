@@ -16,6 +16,11 @@ std::wstring BuildArtifact(const std::wstring& relativePath);
 // The user's roaming application-data folder and the install root below it.
 std::wstring AppDataFolder();
 std::wstring InstallRoot();
+// name's path in the install root.
+std::wstring InstalledFile(const std::wstring& name);
+// The client archive's files as an independent unzip extracted them: the host folder named by
+// QUORVANE_UNZIP_REFERENCE, seen through Wine's Z: drive, and its "files" folder.
+std::wstring ReferenceClientFiles();
 
 // Deletes a file or a whole folder tree; a missing one is fine. Returns false if something stays.
 bool RemoveTree(const std::wstring& path);
@@ -23,6 +28,8 @@ bool RemoveTree(const std::wstring& path);
 bool CreateFolders(const std::wstring& path);
 bool PathExists(const std::wstring& path);
 bool ReadFileBytes(const std::wstring& path, std::string& bytes);
+// The file's bytes, or "<missing>" when it cannot be read (a comparison then fails readably).
+std::string Contents(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
 // Names of the entries of a folder (not "." or ".."), sorted.

@@ -96,11 +96,7 @@ std::string Contents(const std::u16string& path) {
 }
 
 TestEntry File(const std::string& name, const std::string& data, std::uint16_t method = 8) {
-  TestEntry entry;
-  entry.name = name;
-  entry.data = data;
-  entry.method = method;
-  return entry;
+  return MakeEntry(name, data, method);
 }
 
 // A folder as Windows archivers record it: DOS host, directory attribute.

@@ -4,8 +4,10 @@
 // and written to its file with one write call. Entry positions come from an index made by an
 // independent archiver (see run_bench.py); only the 30-byte local header is read here.
 //
-//   quorvane_bench_floor INDEX ARCHIVE FOLDER
+//   quorvane_bench_floor [--streamed] INDEX ARCHIVE FOLDER
 //
+// --streamed: the same work in the reader's model instead, from the file: 16 KiB blocks, each
+// read after a seek, inflated into folder extraction's output chunk, which is written whole.
 // Index lines: "<local header offset> <method> <compressed size> <size> <crc32> <name>".
 // Prints one line of figures (wall and CPU seconds); exits 1 if any entry is unreadable or does not match its CRC-32.
 #include <fcntl.h>
@@ -23,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "deploy/unzip_folder.h"  // kUnzipChunkSize: the output chunk of folder extraction
+
 namespace {
 
 constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
@@ -31,7 +35,7 @@ constexpr std::uint64_t kLocalNameLengthOffset = 26;
 constexpr std::uint64_t kLocalExtraLengthOffset = 28;
 constexpr int kStored = 0;
 constexpr int kDeflated = 8;
-constexpr std::uint32_t kBlockSize = 16384;  // the reader's input blocks and output chunks
+constexpr std::uint32_t kBlockSize = 16384;  // the reader's input blocks
 
 struct IndexEntry {
   std::uint64_t headerOffset = 0;
@@ -180,7 +184,7 @@ bool ReadBlock(int archive, std::uint64_t* position, std::uint64_t* left, unsign
 bool ExtractStreamed(z_stream* stream, int archive, std::uint64_t archiveSize, const IndexEntry& entry,
                      const std::string& path, Totals* totals) {
   static unsigned char input[kBlockSize];
-  static unsigned char chunk[kBlockSize];
+  static unsigned char chunk[kUnzipChunkSize];
   unsigned char header[kLocalHeaderSize];
   std::uint64_t position = entry.headerOffset;
   std::uint64_t headerLeft = kLocalHeaderSize;
@@ -201,11 +205,15 @@ bool ExtractStreamed(z_stream* stream, int archive, std::uint64_t archiveSize, c
   while (ok && !ended) {
     std::uint32_t produced = 0;
     if (entry.method == kStored) {
-      ok = left > 0 && ReadBlock(archive, &position, &left, chunk, &produced);
-      ended = left == 0;
+      // Straight into the chunk, a block at a time.
+      while (ok && !ended && kUnzipChunkSize - produced >= kBlockSize) {
+        ok = left > 0 && ReadBlock(archive, &position, &left, chunk + produced, &got);
+        produced += got;
+        ended = left == 0;
+      }
     } else {
       stream->next_out = chunk;
-      stream->avail_out = kBlockSize;
+      stream->avail_out = kUnzipChunkSize;
       while (ok && stream->avail_out > 0 && !ended) {
         if (stream->avail_in == 0) {
           ok = left > 0 && ReadBlock(archive, &position, &left, input, &got);
@@ -216,7 +224,7 @@ bool ExtractStreamed(z_stream* stream, int archive, std::uint64_t archiveSize, c
         ended = result == Z_STREAM_END;
         ok = ok && (result == Z_OK || ended);
       }
-      produced = kBlockSize - stream->avail_out;
+      produced = kUnzipChunkSize - stream->avail_out;
     }
     crc = static_cast<std::uint32_t>(crc32(crc, chunk, produced));
     delivered += produced;

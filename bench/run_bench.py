@@ -18,9 +18,9 @@ the same filesystem:
     during the benchmark touches all of them alike; the median of the rounds is reported.
 The floor (bench_floor.cpp) reports its own time for inflating, checking and writing all entries
 from the archive already in memory; floor-16k does the same in the release tool's reading model
-(16,384-byte blocks read with a seek before each, a 16,384-byte output buffer): the distance from
-floor-16k to ziptool is ziptool's own overhead, the one from floor to floor-16k the model's. The
-other times are wall times of the whole process. CPU times (user + system) are shown beside
+(16,384-byte blocks read with a seek before each, inflated into folder extraction's output chunk
+and written a chunk at a time): the distance from floor-16k to ziptool is ziptool's own overhead,
+the one from floor to floor-16k the model's. The other times are wall times of the whole process. CPU times (user + system) are shown beside
 them: on a busy machine they vary less than wall times.
 It also measures the peak resident size of ziptool and unzip on one 1 GiB entry.
 Prints the figures and the ratios; exits 0 unless a contender fails or writes wrong files.

@@ -32,6 +32,6 @@ struct CalendarTime {
 
 // SystemTimeToFileTime: false for anything that is not a calendar date and time.
 bool CalendarTimeToFileTime(const CalendarTime& calendar, FileTime* time);
-// LocalFileTimeToFileTime: a local time of this machine's zone to UTC. Windows applies the
-// zone's current offset; POSIX hosts apply the TZ rules in force at that moment.
+// LocalFileTimeToFileTime: a local time of this machine's zone to UTC, with the zone's offset of
+// today (daylight saving time included) whatever the date, on every host.
 bool LocalFileTimeToUtc(const FileTime& local, FileTime* utc);

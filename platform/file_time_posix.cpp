@@ -1,7 +1,4 @@
-// SystemTimeToFileTime and LocalFileTimeToFileTime for POSIX hosts. The local zone comes from
-// the TZ rules through mktime, so the offset is the one in force at that moment (Windows uses
-// the zone's current offset; the two agree for zones without daylight saving time).
-#include <cerrno>
+// SystemTimeToFileTime and LocalFileTimeToFileTime for POSIX hosts.
 #include <cstdint>
 #include <ctime>
 
@@ -42,20 +39,19 @@ bool CalendarTimeToFileTime(const CalendarTime& calendar, FileTime* time) {
   return true;
 }
 
+// As Windows does, the zone's offset of today applies to every date: a summer time converted in
+// winter moves by the winter offset. localtime_r reads the zone once per process; mktime would
+// make glibc look at the zone file again for every entry of an archive.
 bool LocalFileTimeToUtc(const FileTime& local, FileTime* utc) {
   const std::uint64_t ticks = FileTimeValue(local);
   if (ticks > static_cast<std::uint64_t>(INT64_MAX)) return false;
-  const std::time_t localSeconds =
-      static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicksPerSecond) - kSecondsFrom1601To1970);
-  const std::uint64_t fraction = ticks % kTicksPerSecond;
-  std::tm fields{};
-  if (gmtime_r(&localSeconds, &fields) == nullptr) return false;  // the fields as written, no zone
-  fields.tm_isdst = -1;
-  errno = 0;
-  const std::time_t utcSeconds = std::mktime(&fields);
-  if (utcSeconds == static_cast<std::time_t>(-1) && errno != 0) return false;
-  const std::int64_t utcTicks = (static_cast<std::int64_t>(utcSeconds) + kSecondsFrom1601To1970) * kTicksPerSecond;
-  if (utcTicks < 0) return false;
-  *utc = MakeFileTime(static_cast<std::uint64_t>(utcTicks) + fraction);
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  if (localtime_r(&now, &today) == nullptr) return false;
+  const std::int64_t offset = static_cast<std::int64_t>(today.tm_gmtoff) * kTicksPerSecond;
+  const std::int64_t localTicks = static_cast<std::int64_t>(ticks);
+  // East of UTC the result is earlier and must not fall before 1601; west of it, later and must fit.
+  if (offset > 0 ? localTicks < offset : localTicks > INT64_MAX + offset) return false;
+  *utc = MakeFileTime(static_cast<std::uint64_t>(localTicks - offset));
   return true;
 }

@@ -1,6 +1,10 @@
 // Entry descriptions (names, attributes, times, the cache) and extraction to files.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 #include "archive/archive_state.h"
 #include "archive_test_support.h"
 #include "platform/file_system.h"
@@ -107,6 +111,32 @@ TEST(EntryDescription, DosTimesAreLocalTimeOfThisZone) {
     EXPECT_EQ(FileTimeValue(Describe(entry).writeTime), 0u);
   }
 }
+
+#ifndef _WIN32
+// Windows converts every local time with today's offset of the zone, daylight saving time
+// included, not with the offset of that date; the POSIX hosts must agree with it.
+TEST(EntryDescription, DosTimesOfSummerAndWinterMoveByTodaysOffset) {
+  const char* saved = std::getenv("TZ");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);  // one hour east, two in summer
+  tzset();
+  const std::time_t now = std::time(nullptr);
+  std::tm today{};
+  ASSERT_NE(localtime_r(&now, &today), nullptr);
+  TestEntry winter = Named("winter");
+  winter.dosDateTime = 0x522F645C;  // 2021-01-15 12:34:56
+  TestEntry summer = Named("summer");
+  summer.dosDateTime = 0x52CF645C;  // 2021-06-15 12:34:56
+  EXPECT_EQ(FileTimeValue(Describe(winter).writeTime), FromUnix(1610714096 - today.tm_gmtoff));
+  EXPECT_EQ(FileTimeValue(Describe(summer).writeTime), FromUnix(1623760496 - today.tm_gmtoff));
+  if (saved != nullptr) {
+    setenv("TZ", restore.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+#endif
 
 TEST(EntryDescription, ExtendedTimestampReplacesTheTimesItHolds) {
   const std::uint64_t dos = FromUnix(1623749696);

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/file_time.h"
+#include "platform/scoped_owner.h"
 
 // A HANDLE on Windows, a file descriptor (stored in the pointer) on POSIX hosts.
 using PlatformFile = void*;
@@ -53,31 +54,10 @@ bool DeletePlainFile(const char16_t* path);
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity);
 
 // Closes the file it holds when it goes out of scope.
-class ScopedPlatformFile {
- public:
-  ScopedPlatformFile() = default;
-  explicit ScopedPlatformFile(PlatformFile file) : file_(file) {}
-  ScopedPlatformFile(ScopedPlatformFile&& other) noexcept : file_(other.Release()) {}
-  ScopedPlatformFile& operator=(ScopedPlatformFile&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  ScopedPlatformFile(const ScopedPlatformFile&) = delete;
-  ScopedPlatformFile& operator=(const ScopedPlatformFile&) = delete;
-  ~ScopedPlatformFile() { Reset(); }
-
-  bool IsValid() const { return IsValidPlatformFile(file_); }
-  PlatformFile Get() const { return file_; }
-  PlatformFile Release() {
-    PlatformFile file = file_;
-    file_ = InvalidPlatformFile();
-    return file;
-  }
-  void Reset(PlatformFile file = InvalidPlatformFile()) {
-    if (IsValid()) ClosePlatformFile(file_);
-    file_ = file;
-  }
-
- private:
-  PlatformFile file_ = InvalidPlatformFile();
+struct PlatformFileTraits {
+  using Value = PlatformFile;
+  static PlatformFile Empty() { return InvalidPlatformFile(); }
+  static bool IsHeld(PlatformFile file) { return IsValidPlatformFile(file); }
+  static void Close(PlatformFile file) { ClosePlatformFile(file); }
 };
+using ScopedPlatformFile = ScopedOwner<PlatformFileTraits>;

@@ -3,35 +3,15 @@
 #ifdef _WIN32
 #include <windows.h>
 
-// Owns a kernel handle that is either null or INVALID_HANDLE_VALUE when empty (both occur:
-// OpenProcess answers null, CreateFile answers INVALID_HANDLE_VALUE).
-class ScopedHandle {
- public:
-  ScopedHandle() = default;
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
-  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
-    if (this != &other) Reset(other.Release());
-    return *this;
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-  ~ScopedHandle() { Reset(); }
+#include "platform/scoped_owner.h"
 
-  bool IsValid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Get() const { return handle_; }
-  // Gives up ownership without closing: the caller becomes the owner.
-  HANDLE Release() {
-    HANDLE handle = handle_;
-    handle_ = nullptr;
-    return handle;
-  }
-  void Reset(HANDLE handle = nullptr) {
-    if (IsValid()) CloseHandle(handle_);
-    handle_ = handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
+// A kernel handle is empty when null or INVALID_HANDLE_VALUE (both occur: OpenProcess answers
+// null, CreateFile answers INVALID_HANDLE_VALUE).
+struct KernelHandleTraits {
+  using Value = HANDLE;
+  static HANDLE Empty() { return nullptr; }
+  static bool IsHeld(HANDLE handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE handle) { CloseHandle(handle); }
 };
+using ScopedHandle = ScopedOwner<KernelHandleTraits>;
 #endif

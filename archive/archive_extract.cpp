@@ -35,9 +35,7 @@ ArchiveResult ExtractToMemory(ArchiveReader* reader, std::int32_t index, void* b
   return ReadFailureResult(read);
 }
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-bool IsAbsolute(const char16_t* path) { return IsSeparator(path[0]) || (path[0] != 0 && path[1] == u':'); }
+bool IsAbsolute(const char16_t* path) { return IsPathSeparator(path[0]) || (path[0] != 0 && path[1] == u':'); }
 
 // The target path, below the reader's root folder when it is relative; false when it does not fit.
 bool ResolveTargetPath(const ArchiveReader* reader, const char16_t* target, char16_t (&path)[kTargetPathCapacity]) {
@@ -57,43 +55,21 @@ bool ResolveTargetPath(const ArchiveReader* reader, const char16_t* target, char
 // Where the folders of a path begin: after "C:\", after "\\server\share\", or after a leading
 // separator; none of those can be created.
 std::uint32_t FirstCreatableFolder(const char16_t* path) {
-  if (path[0] != 0 && path[1] == u':') return IsSeparator(path[2]) ? 3 : 2;
-  if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+  if (path[0] != 0 && path[1] == u':') return IsPathSeparator(path[2]) ? 3 : 2;
+  if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
     std::uint32_t i = 2;
     for (int separators = 0; path[i] != 0 && separators < 2; ++i) {
-      if (IsSeparator(path[i])) ++separators;
+      if (IsPathSeparator(path[i])) ++separators;
     }
     return i;
   }
-  return IsSeparator(path[0]) ? 1 : 0;
-}
-
-// Creates every missing folder of path[0, length) (the whole text is a folder). True when it exists.
-bool CreateMissingFolders(char16_t* path, std::uint32_t length) {
-  const char16_t saved = path[length];
-  path[length] = 0;
-  const std::uint32_t existing = length == 0 ? kAttributeDirectory : GetPathAttributes(path);
-  if (existing != kInvalidAttributes) {  // the usual case: only the folder itself is looked at
-    path[length] = saved;
-    return (existing & kAttributeDirectory) != 0;
-  }
-  for (std::uint32_t i = FirstCreatableFolder(path); i <= length; ++i) {
-    if (i < length && !IsSeparator(path[i])) continue;
-    if (i == 0 || IsSeparator(path[i - 1])) continue;  // empty component
-    const char16_t separator = path[i];
-    path[i] = 0;
-    if (GetPathAttributes(path) == kInvalidAttributes) CreateOneFolder(path);
-    path[i] = separator;
-  }
-  const std::uint32_t attributes = length == 0 ? kAttributeDirectory : GetPathAttributes(path);
-  path[length] = saved;
-  return attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
+  return IsPathSeparator(path[0]) ? 1 : 0;
 }
 
 std::uint32_t LastSeparator(const char16_t* path) {
   std::uint32_t last = 0;
   for (std::uint32_t i = 0; path[i] != 0; ++i) {
-    if (IsSeparator(path[i])) last = i;
+    if (IsPathSeparator(path[i])) last = i;
   }
   return last;
 }
@@ -166,7 +142,7 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* tar
   // Producers that store no folder attribute (Python's zipfile, for one) still end a folder's
   // name with a separator, and no file can have such a name.
   const std::size_t nameLength = std::char_traits<char16_t>::length(info.name);
-  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsSeparator(info.name[nameLength - 1]);
+  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsPathSeparator(info.name[nameLength - 1]);
   if (targetKind == kTargetFileHandle) {
     const auto file = static_cast<PlatformFile>(target);
     if (isFolder) return ArchiveResult::Ok;
@@ -177,7 +153,7 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* tar
   if (!ResolveTargetPath(reader, static_cast<const char16_t*>(target), path)) return ArchiveResult::OpenFailed;
   const std::uint32_t folderLength =
       isFolder ? static_cast<std::uint32_t>(std::char_traits<char16_t>::length(path)) : LastSeparator(path);
-  if (!CreateMissingFolders(path, folderLength)) return ArchiveResult::OpenFailed;
+  if (!CreateMissingFolders(path, FirstCreatableFolder(path), folderLength)) return ArchiveResult::OpenFailed;
   if (isFolder) return ArchiveResult::Ok;
   return CopyEntryToFile(reader, info, InvalidPlatformFile(), path);
 }

@@ -4,8 +4,6 @@
 
 namespace {
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
 // The first "<sep>..<sep>" with the given separators, or null.
 const char16_t* FindParentStep(const char16_t* text, char16_t before, char16_t after) {
   for (const char16_t* p = text; p[0] != 0; ++p) {
@@ -52,7 +50,7 @@ const char16_t* SanitiseEntryName(const char16_t* name) {
       start += 2;
       continue;
     }
-    if (IsSeparator(start[0])) {
+    if (IsPathSeparator(start[0])) {
       start += 1;
       continue;
     }
@@ -128,11 +126,11 @@ void ApplyExtendedTimestamp(const unsigned char* extra, std::uint32_t length, Ar
 }
 
 bool EntryNameIsSafe(const char16_t* name) {
-  if (name == nullptr || name[0] == 0 || IsSeparator(name[0])) return false;
+  if (name == nullptr || name[0] == 0 || IsPathSeparator(name[0])) return false;
   const char16_t* component = name;
   for (const char16_t* p = name;; ++p) {
     if (*p == u':') return false;
-    if (*p != 0 && !IsSeparator(*p)) continue;
+    if (*p != 0 && !IsPathSeparator(*p)) continue;
     // One component: [component, p).
     int dots = 0;
     bool onlyDotsAndSpaces = true;

@@ -7,8 +7,6 @@ namespace {
 
 constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
 // State of one unpacking: the open archive, where reports go, and the buffers every entry reuses.
 struct Unpacking {
   ArchiveHandle archive = nullptr;
@@ -33,7 +31,7 @@ bool SetFolder(Unpacking& unpacking, const char16_t* folder) {
     if (length + 2 >= kEntryPathCapacity) return false;
     unpacking.target[length] = folder[length];
   }
-  if (length > 0 && !IsSeparator(unpacking.target[length - 1])) unpacking.target[length++] = u'\\';
+  if (length > 0 && !IsPathSeparator(unpacking.target[length - 1])) unpacking.target[length++] = u'\\';
   unpacking.target[length] = 0;
   unpacking.folderLength = length;
   return true;
@@ -50,24 +48,6 @@ std::uint32_t AppendName(Unpacking& unpacking, const char16_t* name, std::uint32
   if (length + reserve >= kEntryPathCapacity) return 0;
   unpacking.target[length] = 0;
   return length;
-}
-
-// Creates every missing folder of path[0, end) from position from on (path[0, from) exists or
-// is not ours to create). True when path[0, end) is a folder afterwards.
-bool CreateMissingFolders(char16_t* path, std::uint32_t from, std::uint32_t end) {
-  const char16_t saved = path[end];
-  path[end] = 0;
-  for (std::uint32_t i = from; i <= end; ++i) {
-    if (i < end && !IsSeparator(path[i])) continue;
-    if (i == 0 || IsSeparator(path[i - 1])) continue;  // empty component: "a//b"
-    const char16_t separator = path[i];
-    path[i] = 0;
-    CreateOneFolder(path);  // fails harmlessly when the folder is there already
-    path[i] = separator;
-  }
-  const std::uint32_t attributes = GetPathAttributes(path);
-  path[end] = saved;
-  return attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
 }
 
 const char* ReadFailureEvent(ArchiveResult result) {
@@ -98,7 +78,7 @@ const char* CopyEntryData(Unpacking& unpacking, std::int32_t index, std::uint32_
 // The target's last separator after the folder, or 0 when the entry lies in the folder itself.
 std::uint32_t SubfolderEnd(const Unpacking& unpacking, std::uint32_t length) {
   for (std::uint32_t i = length; i > unpacking.folderLength; --i) {
-    if (IsSeparator(unpacking.target[i - 1])) return i - 1;
+    if (IsPathSeparator(unpacking.target[i - 1])) return i - 1;
   }
   return 0;
 }
@@ -150,13 +130,13 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   while (info.name[nameLength] != 0) ++nameLength;
   // "x.qvtmp" is the temporary file of entry "x", whose install would overwrite it and move it away.
   if (HasTemporarySuffix(info.name, nameLength)) return Report(unpacking, index, kUnzipRefusedName, info.name);
-  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsSeparator(info.name[nameLength - 1]);
+  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsPathSeparator(info.name[nameLength - 1]);
   const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
   if (length == 0) return Report(unpacking, index, kUnzipPathTooLong, info.name);
   if (!isFolder) return InstallFile(unpacking, index, info, length);
 
   std::uint32_t end = length;
-  while (end > unpacking.folderLength && IsSeparator(unpacking.target[end - 1])) --end;
+  while (end > unpacking.folderLength && IsPathSeparator(unpacking.target[end - 1])) --end;
   if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, end))
     return Report(unpacking, index, kUnzipFolderFailed, info.name);
   return true;

@@ -26,6 +26,9 @@ inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
 enum class SeekOrigin { Start, Current, End };
 
+// Either separator, on every host.
+inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
+
 // Existing file, read access, others may read too.
 PlatformFile OpenFileForReading(const char16_t* path);
 // Created or truncated, write access, no sharing, with the given attribute bits.
@@ -49,6 +52,10 @@ bool CreateOneFolder(const char16_t* path);
 // Replaces an existing target in one step.
 bool MoveFileOver(const char16_t* from, const char16_t* to);
 bool DeletePlainFile(const char16_t* path);
+// Creates every missing folder of path[0, end), from position from on: path[0, from) exists or is
+// not ours to create ("C:\", "\\server\share\"). True when path[0, end) is a folder afterwards
+// (an empty one is the current folder). path is changed while it works and then restored.
+bool CreateMissingFolders(char16_t* path, std::uint32_t from, std::uint32_t end);
 // The process's current folder as GetCurrentDirectoryW answers: its length without the
 // terminator, or the capacity it needs (terminator included) when it does not fit, 0 on failure.
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity);

@@ -57,20 +57,6 @@ const char* Reason(ArchiveResult result) {
   }
 }
 
-bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
-
-// Creates the folder and every missing folder above it.
-bool CreateFolderPath(const std::u16string& folder) {
-  for (std::size_t end = 1; end <= folder.size(); ++end) {
-    if (end < folder.size() && !IsSeparator(folder[end])) continue;
-    if (IsSeparator(folder[end - 1])) continue;
-    const std::u16string part = folder.substr(0, end);
-    if (GetPathAttributes(part.c_str()) == kInvalidAttributes) CreateOneFolder(part.c_str());
-  }
-  const std::uint32_t attributes = GetPathAttributes(folder.c_str());
-  return attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0;
-}
-
 }  // namespace
 
 int RunList(const char16_t* archivePath, const char* password) {
@@ -111,7 +97,8 @@ int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* 
     ArchiveCloser probe{OpenOrReport(archivePath, password)};
     if (probe.handle == nullptr) return 1;
   }
-  if (!CreateFolderPath(folder)) {
+  std::u16string path = folder;  // the folder and every missing folder above it
+  if (path.empty() || !CreateMissingFolders(&path[0], 0, static_cast<std::uint32_t>(path.size()))) {
     std::fprintf(stderr, "ziptool: cannot create the folder %s\n", Utf8(folder).c_str());
     return 1;
   }

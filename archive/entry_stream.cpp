@@ -7,17 +7,23 @@ namespace {
 
 std::uint32_t Smaller(std::uint32_t a, std::uint32_t b) { return a < b ? a : b; }
 
-// Reads the next block of compressed data; each block read is preceded by a seek to the
-// stream's own position, so it never depends on where other reads left the file.
-std::int32_t Refill(EntryStream* stream) {
-  const std::uint32_t n = Smaller(kDataBlockSize, stream->compressedLeft);
+// Reads the next n bytes of the entry's data into destination. Each block read is preceded by a
+// seek to the stream's own position, so it never depends on where other reads left the file.
+std::int32_t ReadBlock(EntryStream* stream, unsigned char* destination, std::uint32_t n) {
   const std::uint64_t position = stream->posInArchive + stream->prefixLength;
   if (SourceSeek(stream->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
     return StatusIoError;
   }
-  if (SourceReadExact(stream->source, stream->input.get(), n) != StatusOk) return StatusIoError;
+  if (SourceReadExact(stream->source, destination, n) != StatusOk) return StatusIoError;
   stream->posInArchive += n;
   stream->compressedLeft -= n;
+  return StatusOk;
+}
+
+// Fills the input buffer with the next block of compressed data, decrypted.
+std::int32_t Refill(EntryStream* stream) {
+  const std::uint32_t n = Smaller(kDataBlockSize, stream->compressedLeft);
+  if (ReadBlock(stream, stream->input.get(), n) != StatusOk) return StatusIoError;
   if (stream->encrypted) DecryptInPlace(&stream->keys, stream->input.get(), n);
   stream->zstream.next_in = stream->input.get();
   stream->zstream.avail_in = n;
@@ -43,8 +49,8 @@ void Deliver(EntryStream* stream, const unsigned char* bytes, std::uint32_t coun
   stream->uncompressedLeft -= count;
 }
 
-// Plain stored data needs no input buffer: the next block (with the same seek before it and the
-// same size limit as a refill) is read straight into the caller's buffer, saving a copy of it.
+// Plain stored data needs no input buffer: the next block (at most as large as a refill) is read
+// straight into the caller's buffer, saving a copy of it.
 bool CanReadStoredDirectly(const EntryStream& stream) {
   return stream.method == kMethodStored && !stream.encrypted && stream.zstream.avail_in == 0 &&
          stream.zstream.avail_out > 0 && stream.compressedLeft > 0;
@@ -53,13 +59,7 @@ bool CanReadStoredDirectly(const EntryStream& stream) {
 std::int32_t ReadStoredDirectly(EntryStream* stream) {
   z_stream& z = stream->zstream;
   const std::uint32_t n = Smaller(Smaller(kDataBlockSize, stream->compressedLeft), z.avail_out);
-  const std::uint64_t position = stream->posInArchive + stream->prefixLength;
-  if (SourceSeek(stream->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
-    return StatusIoError;
-  }
-  if (SourceReadExact(stream->source, z.next_out, n) != StatusOk) return StatusIoError;
-  stream->posInArchive += n;
-  stream->compressedLeft -= n;
+  if (ReadBlock(stream, z.next_out, n) != StatusOk) return StatusIoError;
   Deliver(stream, z.next_out, n);
   z.next_out += n;
   z.avail_out -= n;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "process/process_finder.h"
+#include "tests/process/taskkill_wait.h"
 #include "tests/support/win_test_support.h"
 
 namespace {
@@ -57,16 +58,6 @@ void EndStrays(const char* name) {
     ScopedHandle stray = FindProcessByName(name);
     if (!stray.IsValid()) return;
     KillProcess(std::move(stray));
-  }
-}
-
-// KillProcess leaves its TASKKILL command running; one that ran late could end a process of the
-// next test that was given the same id. Wait until every such command has ended.
-void WaitForTaskkills() {
-  for (int i = 0; i < 100; ++i) {
-    ScopedHandle taskkill = FindProcessByName("\\taskkill.exe");
-    if (!taskkill.IsValid()) return;
-    WaitForSingleObject(taskkill.Get(), 10000);
   }
 }
 

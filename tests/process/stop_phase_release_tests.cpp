@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "process/process_finder.h"
+#include "tests/process/taskkill_wait.h"
 #include "tests/support/win_test_support.h"
 
 namespace {
@@ -54,16 +55,6 @@ std::vector<std::string> Messages(const std::vector<ReleaseLogLine>& lines) {
 long MillisecondsBetween(const ReleaseLogLine& from, const ReleaseLogLine& to) {
   long elapsed = to.millisecondOfDay - from.millisecondOfDay;
   return elapsed < 0 ? elapsed + 24L * 3600 * 1000 : elapsed;  // the run crossed midnight
-}
-
-// KillProcess leaves its TASKKILL command running; one that ran late could end a process of the
-// next test that was given the same id. Wait until every such command has ended.
-void WaitForTaskkills() {
-  for (int i = 0; i < 100; ++i) {
-    ScopedHandle taskkill = FindProcessByName("\\taskkill.exe");
-    if (!taskkill.IsValid()) return;
-    WaitForSingleObject(taskkill.Get(), 10000);
-  }
 }
 
 class StopPhaseRelease : public testing::Test {

@@ -90,7 +90,7 @@ bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInf
   // Most entries go to folders that exist: their missing folders are looked for only when the
   // file cannot be created.
   ScopedPlatformFile file(CreateFileForWriting(unpacking.temporary, kAttributeNormal));
-  const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
+  const std::uint32_t subfolderEnd = file.IsValid() ? 0 : SubfolderEnd(unpacking, length);
   if (!file.IsValid() && subfolderEnd != 0) {
     if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, subfolderEnd))
       return Report(unpacking, index, kUnzipFolderFailed, info.name);

@@ -14,6 +14,7 @@ import tempfile
 import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.dont_write_bytecode = True  # the shared helpers are imported from the source tree: no cache there
 sys.path.insert(0, HERE)
 import run_bench  # noqa: E402
 

@@ -2,7 +2,8 @@
 # The main job: builds the release tool with the default payload, then runs it end to end under
 # Wine in a throwaway prefix: a first run on a machine with no install (it creates the install and
 # starts the client, with no log since the install root did not exist yet), then an update run
-# while that client is running. Shows the update run's log and the installed tree.
+# while that client is running. Shows the update run's log and the installed tree, and exits 0
+# only when both runs released and started the client. The prefix is removed in every case.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,25 +13,34 @@ cmake --build --preset windows --target QuorvaneReleaseTool
 tool=$PWD/build/windows/app/QuorvaneReleaseTool.exe
 
 prefix=$(mktemp -d /tmp/quorvane-demo.XXXXXX)
-trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null; rm -rf "$prefix"' EXIT
+runs=$(mktemp /tmp/quorvane-demo-runs.XXXXXX)
+# No wine server may be left for the prefix (or none started): nothing in here may fail the exit.
+cleanup() {
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$prefix" "$runs" || true
+}
+trap cleanup EXIT
+trap 'echo "release-demo: interrupted" >&2; exit 130' INT TERM HUP
+
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 echo "=== creating a throwaway Wine prefix in $prefix"
 wineboot --init >/dev/null 2>&1
 wineserver -w
-
-runs=$(mktemp)
-xvfb-run -a bash -c '
-  wine "$1" && echo "first run: exit code $?" >>"$2"
-  sleep 2
-  wine "$1" && echo "update run: exit code $?" >>"$2"
-  sleep 2
-  wineserver -k' _ "$tool" "$runs" || true
-cat "$runs"
-rm -f "$runs"
-
 root=$(echo "$prefix"/drive_c/users/*/AppData/Roaming)/Quorvane/Software
-echo "=== release log of the update run: $root/ReleaseToolLog.txt"
-cat "$root/ReleaseToolLog.txt" 2>/dev/null || echo "(no log)"
+
+# The first run's client record is removed before the update, so a record at the end proves that
+# the update run started the client again.
+xvfb-run -a bash -c '
+  wine "$1"; echo "first run: exit code $?" >>"$2"
+  sleep 2
+  rm -f "$3/QuorvaneSoftware.started"
+  wine "$1"; echo "update run: exit code $?" >>"$2"
+  sleep 2
+  wineserver -k || true' _ "$tool" "$runs" "$root" || true
+cat "$runs"
+log=$root/ReleaseToolLog.txt
+echo "=== release log of the update run: $log"
+cat "$log" 2>/dev/null || echo "(no log)"
 echo "=== ToolFiePath.txt"
 cat "$root/ToolFiePath.txt" 2>/dev/null && echo || echo "(none)"
 echo "=== install root"
@@ -39,3 +49,17 @@ if [ -d "$root" ]; then
 else
   echo "(no install root)"
 fi
+
+# The release ran when both runs ended with 0, the update run unpacked the client and logged its
+# end, and the client started from the install root (its sample writes a record when it does).
+failures=()
+[ "$(grep -c 'exit code 0$' "$runs")" -eq 2 ] || failures+=("a run did not end with exit code 0")
+[ -f "$root/QuorvaneSoftware.exe" ] || failures+=("QuorvaneSoftware.exe was not installed")
+grep -q 'Quorvane.zip UnZip' "$log" 2>/dev/null || failures+=("the update run did not unpack the client")
+grep -q 'OnReleaseFile End' "$log" 2>/dev/null || failures+=("the update run's log has no end line")
+[ -f "$root/QuorvaneSoftware.started" ] || failures+=("the client was not started")
+if [ ${#failures[@]} -gt 0 ]; then
+  printf 'release-demo: FAILED: %s\n' "${failures[@]}" >&2
+  exit 1
+fi
+echo "release-demo: the release ran and started the client"

@@ -2,6 +2,8 @@
 # Every test suite: the portable code natively (AddressSanitizer + UndefinedBehaviorSanitizer),
 # the same tests under valgrind (a build without sanitizers), a short smoke of each fuzz target
 # (clang, libFuzzer), then the Windows build under Wine. Each suite ends with CTest's summary line.
+# Last, the README's main command (tools/release-demo.sh) runs once, so that the first command a
+# newcomer types cannot break unnoticed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh || exit 1
@@ -17,4 +19,7 @@ for preset in native valgrind fuzz windows; do
   echo "=== $preset: tests"
   ctest --preset "$preset" || status=1
 done
+
+echo "=== main command: tools/release-demo.sh"
+tools/release-demo.sh || { echo "=== main command: FAILED"; status=1; }
 exit $status

@@ -4,9 +4,13 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
@@ -77,17 +81,51 @@ bool WriteWholeFile(const std::u16string& path, const std::string& bytes) {
   return file.IsValid() && WriteToFile(file.Get(), bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
-std::u16string ScratchFolder(const std::string& name) {
-  const std::string folder = "scratch/" + name;
+namespace {
+
+void RemoveTree(const std::string& folder) {
 #ifdef _WIN32
-  const std::string command = "rmdir /s /q \"scratch\\" + name + "\" 2>nul";
+  std::string command = "rmdir /s /q \"" + folder + "\" 2>nul";
+  for (char& c : command) c = c == '/' ? '\\' : c;
 #else
   const std::string command = "rm -rf '" + folder + "'";
 #endif
   std::system(command.c_str());
-  CreateOneFolder(u"scratch");
-  CreateOneFolder(Utf16(folder).c_str());
-  return Utf16(folder);
+}
+
+// All scratch folders of one test program lie in one folder of the system's temporary folder,
+// removed when the program's tests end: wherever the program is started from, it writes nothing
+// there (a run from the source tree once left its files in the repository).
+class ScratchRoot : public testing::Environment {
+ public:
+  static const std::string& Path() {
+    static const std::string root = testing::TempDir() + "quorvane-scratch-" + std::to_string(ProcessId());
+    return root;
+  }
+  void TearDown() override { RemoveTree(Path()); }
+
+ private:
+  static unsigned long ProcessId() {
+#ifdef _WIN32
+    return GetCurrentProcessId();
+#else
+    return static_cast<unsigned long>(getpid());
+#endif
+  }
+};
+
+testing::Environment* const scratchRoot = testing::AddGlobalTestEnvironment(new ScratchRoot);
+
+}  // namespace
+
+std::u16string ScratchFolder(const std::string& name) {
+  const std::string& root = ScratchRoot::Path();
+  const std::string folder = root + "/" + name;
+  RemoveTree(folder);
+  CreateOneFolder(Utf16(root).c_str());
+  std::u16string path = Utf16(folder);
+  CreateMissingFolders(&path[0], static_cast<std::uint32_t>(root.size()), static_cast<std::uint32_t>(path.size()));
+  return path;
 }
 
 void PrintTo(ArchiveResult result, std::ostream* out) {

@@ -35,7 +35,8 @@ bool ReadWholeFile(const std::u16string& path, std::string* bytes);
 bool WriteWholeFile(const std::u16string& path, const std::string& bytes);
 // The file's last-write time as a FILETIME value; 0 when it cannot be read.
 std::uint64_t FileWriteTime(const std::u16string& path);
-// A fresh empty folder below the test's working folder (removed first if a run left it).
+// A fresh empty folder (its parents made as needed) in this test program's scratch folder, which
+// lies in the system's temporary folder and is removed when the tests end.
 std::u16string ScratchFolder(const std::string& name);
 
 // Test failures show codes as the hexadecimal values that callers compare.

@@ -22,6 +22,7 @@ import tempfile
 import time
 import zipfile
 
+sys.dont_write_bytecode = True  # the shared helpers are imported from the source tree: no cache there
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from zip_test_tools import Unseekable, tree_contents  # noqa: E402
 

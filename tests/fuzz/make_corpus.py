@@ -16,6 +16,7 @@ import sys
 import zipfile
 import zlib
 
+sys.dont_write_bytecode = True  # the shared helpers are imported from the source tree: no cache there
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from zip_test_tools import Unseekable  # noqa: E402
 

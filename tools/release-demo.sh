@@ -5,6 +5,7 @@
 # while that client is running. Shows the update run's log and the installed tree, and exits 0
 # only when both runs released and started the client. The prefix is removed in every case.
 set -euo pipefail
+trap 'echo "release-demo: FAILED: \"$BASH_COMMAND\" ended with $? (line $LINENO)" >&2' ERR
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # wine-run.sh BUILD_DIR PROGRAM.exe [ARGS...]   runs a Windows program in the build tree's Wine prefix
 # wine-run.sh BUILD_DIR --prefix-only            only makes sure that the prefix exists
-# The prefix is created once (about 20 s), under a lock so parallel tests wait for it. When no
+# The prefix is created once (about 20 s; ten minutes under qemu's emulation), under a lock so parallel tests wait for it. When no
 # DISPLAY is set, the display of the running test session (wine-session.sh) is used.
 set -u
 build=$(cd "$1" && pwd)
@@ -12,14 +12,18 @@ export WINEDEBUG=${WINEDEBUG:--all}
 # debugger until the test times out.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 
+# A creation that was cut short (a time-out, ^C) leaves a prefix that Wine cannot start from
+# ("could not load kernel32.dll"): only a prefix with the stamp of a finished creation is used.
+ready=$WINEPREFIX.ready
 (
   flock 9
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot --init >/dev/null 2>&1
-    wineserver -w
+  if [ ! -f "$ready" ]; then
+    wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX"
+    wineboot --init >/dev/null 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ] && touch "$ready"
   fi
 ) 9>"$build/wineprefix.lock"
-[ -f "$WINEPREFIX/system.reg" ] || { echo "wine-run: could not create $WINEPREFIX" >&2; exit 1; }
+[ -f "$ready" ] || { echo "wine-run: could not create $WINEPREFIX" >&2; exit 1; }
 [ "${1:-}" = "--prefix-only" ] && exit 0
 
 if [ -z "${DISPLAY:-}" ] && [ -f "$build/wine-session/display" ]; then

@@ -139,10 +139,7 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* tar
     return ArchiveResult::OpenFailed;  // refused: nothing is created for a name we cannot trust
   }
   if (described != ArchiveResult::Ok) return described;
-  // Producers that store no folder attribute (Python's zipfile, for one) still end a folder's
-  // name with a separator, and no file can have such a name.
-  const std::size_t nameLength = std::char_traits<char16_t>::length(info.name);
-  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsPathSeparator(info.name[nameLength - 1]);
+  const bool isFolder = EntryIsFolder(info);
   if (targetKind == kTargetFileHandle) {
     const auto file = static_cast<PlatformFile>(target);
     if (isFolder) return ArchiveResult::Ok;

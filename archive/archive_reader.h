@@ -95,7 +95,13 @@ ArchiveResult ExtractEntry(ArchiveHandle handle, std::int32_t index, void* targe
                            std::int32_t targetKind);
 ArchiveResult ExtractEntryToMemory(ArchiveHandle handle, std::int32_t index, void* buffer, std::uint32_t length);
 
-// True when a sanitised entry name stays inside the folder it is extracted to: not empty, no
-// leading separator, no colon, no component of only dots and spaces with two or more dots, no
-// Windows device name (CON, NUL, COM1...) as a component.
+// True when a sanitised entry name stays inside the folder it is extracted to and names there
+// what it says on every host: not empty, no leading separator, no colon, no component that ends
+// in a dot or a space (Windows drops them: "a." is "a", ".." climbs), no Windows device name (CON,
+// PRN, AUX, NUL, COM0-9, LPT0-9, COM and LPT with a superscript 1-3) as a component, in any case,
+// with or without an extension.
 bool EntryNameIsSafe(const char16_t* name);
+// A folder says so twice: its name ends with a separator, or it has the folder attribute and no
+// data (both sizes 0). An entry with the folder attribute and data is a file, as other archivers
+// take it.
+bool EntryIsFolder(const ArchiveEntryInfo& info);

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "archive/directory_survey.h"
 #include "archive/entry_stream.h"
 
 namespace {
@@ -35,6 +36,25 @@ bool FindEndRecord(ByteSource* source, std::uint64_t* position) {
   return false;
 }
 
+namespace {
+
+// Info-ZIP writes a ZIP64 end record and its locator for data it read from a pipe, even when the
+// 32-bit fields of the end record still hold; the directory then ends where they begin.
+std::uint64_t Zip64TrailerLength(ByteSource* source, std::uint64_t endRecordPos) {
+  constexpr std::uint32_t kTrailer = kZip64EndRecordSize + kZip64LocatorSize;
+  unsigned char trailer[kTrailer];
+  if (endRecordPos < kTrailer ||
+      SourceSeek(source, static_cast<std::int64_t>(endRecordPos - kTrailer), SeekOrigin::Start) != StatusOk ||
+      SourceReadExact(source, trailer, kTrailer) != StatusOk) {
+    return 0;
+  }
+  const bool present = HasSignatureAt(trailer, kZip64EndRecordSignature) &&
+                       HasSignatureAt(trailer + kZip64EndRecordSize, kZip64LocatorSignature);
+  return present ? kTrailer : 0;
+}
+
+}  // namespace
+
 DirectoryCursor* OpenDirectory(ByteSource* source) {
   std::uint64_t endRecordPos = 0;
   unsigned char end[kEndRecordSize];
@@ -54,11 +74,14 @@ DirectoryCursor* OpenDirectory(ByteSource* source) {
     commentLength = ReadLe16(end + 20);
     if (totalEntries != entriesOnDisk || diskNumber != 0 || directoryDisk != 0) status = StatusBadArchive;
   }
-  // The directory must end where the end record begins, or further in: what lies in front of
-  // the archive is the prefix. 64-bit sums, so a huge offset cannot wrap past the check.
+  // The directory must end where the end record (or a ZIP64 trailer) begins, or further in: what
+  // lies in front of the archive is the prefix. 64-bit sums, so a huge offset cannot wrap past the
+  // check.
   const std::uint64_t endRecordInFile = endRecordPos + source->startOffset;
+  const std::uint64_t directoryEndInFile =
+      status == StatusOk ? endRecordInFile - Zip64TrailerLength(source, endRecordPos) : endRecordInFile;
   const std::uint64_t directoryEnd = std::uint64_t{directoryOffset} + directorySize;
-  if (status == StatusOk && endRecordInFile < directoryEnd) status = StatusBadArchive;
+  if (status == StatusOk && directoryEndInFile < directoryEnd) status = StatusBadArchive;
   DirectoryCursor* cursor = status == StatusOk ? new (std::nothrow) DirectoryCursor : nullptr;
   if (cursor == nullptr) {  // a failed allocation fails the open like a bad archive
     CloseSource(source);
@@ -68,11 +91,15 @@ DirectoryCursor* OpenDirectory(ByteSource* source) {
   cursor->source.startOffset = 0;  // from now on seeks from the start are file positions
   cursor->entryCount = entriesOnDisk;
   cursor->commentLength = commentLength;
-  cursor->prefixLength = endRecordInFile - directoryEnd;
+  cursor->prefixLength = directoryEndInFile - directoryEnd;
   cursor->endRecordPos = endRecordPos;
   cursor->directorySize = directorySize;
   cursor->directoryOffset = directoryOffset;
-  GoToFirstEntry(cursor);
+  if (!SurveyDirectory(cursor)) {
+    CloseDirectory(cursor);
+    return nullptr;
+  }
+  if (cursor->entryCount > 0) GoToFirstEntry(cursor);
   return cursor;
 }
 
@@ -88,7 +115,9 @@ namespace {
 std::int32_t DecodeCurrentRecord(DirectoryCursor* cursor) {
   const std::int32_t status = ReadDirectoryRecord(cursor, &cursor->record, &cursor->localHeaderOffset, nullptr, 0);
   cursor->currentOk = status == StatusOk;
-  cursor->localHeaderChecked = false;
+  if (!cursor->currentOk && cursor->currentNumber < cursor->firstUndecodable) {
+    cursor->firstUndecodable = cursor->currentNumber;
+  }
   return status;
 }
 
@@ -109,6 +138,7 @@ std::int32_t GoToNextEntry(DirectoryCursor* cursor) {
 }
 
 std::int32_t WalkToEntry(DirectoryCursor* cursor, std::uint32_t index) {
+  if (index >= cursor->firstUndecodable) return StatusBadArchive;
   std::int32_t status = StatusOk;
   if (index < cursor->currentNumber || !cursor->currentOk) status = GoToFirstEntry(cursor);
   while (status == StatusOk && cursor->currentNumber < index) status = GoToNextEntry(cursor);
@@ -125,27 +155,15 @@ std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* recor
   if (SourceReadExact(source, fixed, kCentralRecordSize) != StatusOk) return StatusIoError;
   if (!HasSignatureAt(fixed, kCentralRecordSignature)) return StatusBadArchive;
   DirectoryRecord decoded;
-  decoded.versionMadeBy = ReadLe16(fixed + 4);
-  decoded.versionNeeded = ReadLe16(fixed + 6);
-  decoded.flags = ReadLe16(fixed + 8);
-  decoded.method = ReadLe16(fixed + 10);
-  decoded.dosDateTime = ReadLe32(fixed + 12);
-  decoded.crc = ReadLe32(fixed + 16);
-  decoded.compressedSize = ReadLe32(fixed + 20);
-  decoded.uncompressedSize = ReadLe32(fixed + 24);
-  decoded.nameLength = ReadLe16(fixed + 28);
-  decoded.extraLength = ReadLe16(fixed + 30);
-  decoded.commentLength = ReadLe16(fixed + 32);
-  decoded.diskStart = ReadLe16(fixed + 34);
-  decoded.internalAttributes = ReadLe16(fixed + 36);
-  decoded.externalAttributes = ReadLe32(fixed + 38);
+  std::uint32_t decodedOffset = 0;
+  DecodeDirectoryRecord(fixed, &decoded, &decodedOffset);
   if (nameBuffer != nullptr && nameCapacity > 0) {
     const std::uint32_t n = decoded.nameLength < nameCapacity ? decoded.nameLength : nameCapacity;
     if (SourceReadExact(source, nameBuffer, n) != StatusOk) return StatusIoError;
     if (decoded.nameLength < nameCapacity) nameBuffer[decoded.nameLength] = 0;
   }
   *record = decoded;
-  *localHeaderOffset = ReadLe32(fixed + 42);
+  *localHeaderOffset = decodedOffset;
   return StatusOk;
 }
 
@@ -163,36 +181,45 @@ std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uin
   return StatusOk;
 }
 
-std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
-  if (cursor->localHeaderChecked) {
-    *check = cursor->localHeader;
-    return StatusOk;
-  }
-  *check = LocalHeaderCheck{};
-  ByteSource* source = &cursor->source;
-  const std::uint64_t position = std::uint64_t{cursor->localHeaderOffset} + cursor->prefixLength;
-  if (SourceSeek(source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) return StatusIoError;
-  unsigned char local[kLocalHeaderSize];
-  if (SourceReadExact(source, local, kLocalHeaderSize) != StatusOk) return StatusIoError;
-  if (!HasSignatureAt(local, kLocalHeaderSignature)) return StatusBadArchive;
-  const DirectoryRecord& record = cursor->record;
+void DecodeDirectoryRecord(const unsigned char* fixed, DirectoryRecord* record, std::uint32_t* localHeaderOffset) {
+  record->versionMadeBy = ReadLe16(fixed + 4);
+  record->versionNeeded = ReadLe16(fixed + 6);
+  record->flags = ReadLe16(fixed + 8);
+  record->method = ReadLe16(fixed + 10);
+  record->dosDateTime = ReadLe32(fixed + 12);
+  record->crc = ReadLe32(fixed + 16);
+  record->compressedSize = ReadLe32(fixed + 20);
+  record->uncompressedSize = ReadLe32(fixed + 24);
+  record->nameLength = ReadLe16(fixed + 28);
+  record->extraLength = ReadLe16(fixed + 30);
+  record->commentLength = ReadLe16(fixed + 32);
+  record->diskStart = ReadLe16(fixed + 34);
+  record->internalAttributes = ReadLe16(fixed + 36);
+  record->externalAttributes = ReadLe32(fixed + 38);
+  *localHeaderOffset = ReadLe32(fixed + 42);
+}
+
+bool LocalHeaderAgrees(const unsigned char* local, const DirectoryRecord& record) {
+  if (!HasSignatureAt(local, kLocalHeaderSignature)) return false;
   const std::uint32_t localFlags = ReadLe16(local + 6);
   const std::uint32_t method = ReadLe16(local + 8);
-  if (method != record.method || (record.method != kMethodStored && record.method != kMethodDeflated)) {
-    return StatusBadArchive;
-  }
+  if (method != record.method || (record.method != kMethodStored && record.method != kMethodDeflated)) return false;
   if ((localFlags & kFlagDataDescriptor) == 0 &&
       (ReadLe32(local + 14) != record.crc || ReadLe32(local + 18) != record.compressedSize ||
        ReadLe32(local + 22) != record.uncompressedSize)) {
-    return StatusBadArchive;
+    return false;
   }
-  const std::uint32_t nameLength = ReadLe16(local + 26);
-  if (nameLength != record.nameLength) return StatusBadArchive;
-  const std::uint32_t extraLength = ReadLe16(local + 28);
-  check->nameAndExtraLength = nameLength + extraLength;
+  return ReadLe16(local + 26) == record.nameLength;
+}
+
+std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
+  *check = LocalHeaderCheck{};
+  if (!cursor->currentOk || cursor->currentNumber >= cursor->entryCount) return StatusBadArgument;
+  const EntryLayout& layout = cursor->layouts[cursor->currentNumber];
+  if (!layout.sound) return StatusBadArchive;
+  const std::uint32_t nameLength = cursor->record.nameLength;
+  check->nameAndExtraLength = nameLength + layout.localExtraLength;
   check->extraOffset = std::uint64_t{cursor->localHeaderOffset} + kLocalHeaderSize + nameLength;
-  check->extraLength = extraLength;
-  cursor->localHeader = *check;
-  cursor->localHeaderChecked = true;
+  check->extraLength = layout.localExtraLength;
   return StatusOk;
 }

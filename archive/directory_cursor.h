@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "archive/byte_source.h"
 #include "archive/zip_format.h"
@@ -15,6 +16,14 @@ struct LocalHeaderCheck {
   std::uint32_t nameAndExtraLength = 0;
   std::uint64_t extraOffset = 0;  // relative to the archive's start
   std::uint32_t extraLength = 0;
+};
+
+// What the survey at open found for one entry, so that no later call reads its local header again.
+struct EntryLayout {
+  std::uint16_t localExtraLength = 0;
+  // The local header agrees with the record, name byte for byte, and the entry's bytes (local
+  // header, name, extra field, data) are its own: they overlap no other entry's, nor the directory.
+  bool sound = false;
 };
 
 struct DirectoryCursor {
@@ -32,19 +41,19 @@ struct DirectoryCursor {
   std::uint32_t directoryOffset = 0;
   DirectoryRecord record;
   std::uint32_t localHeaderOffset = 0;
-  EntryStream* stream = nullptr;  // the one entry open for data reading, owned
-  // The current entry's local header as last found agreeing with its record: describing an
-  // entry and then opening it would read and compare the same 30 bytes twice. Forgotten whenever
-  // the cursor decodes a record.
-  bool localHeaderChecked = false;
-  LocalHeaderCheck localHeader;
+  EntryStream* stream = nullptr;           // the one entry open for data reading, owned
+  std::unique_ptr<EntryLayout[]> layouts;  // entryCount of them, from the survey at open
+  // No record from this number on could be decoded (the file changed or cannot be read since the
+  // survey): a walk to one of them fails at once instead of starting from entry 0 again.
+  std::uint32_t firstUndecodable = 0xFFFFFFFF;
 };
 
 // The position of the end-of-central-directory record nearest the end of the source, searched
-// in the last 65,535 bytes; false when there is none.
+// in the last 65,557 bytes (the record behind the longest comment); false when there is none.
 bool FindEndRecord(ByteSource* source, std::uint64_t* position);
-// Takes the source over: on success the cursor owns it, on failure it is closed. The cursor is
-// on entry 0 even if that record does not decode (currentOk is then false).
+// Takes the source over: on success the cursor owns it, on failure it is closed. Refuses an
+// archive whose directory disagrees with its end record (see SurveyDirectory). The cursor is on
+// entry 0.
 DirectoryCursor* OpenDirectory(ByteSource* source);
 void CloseDirectory(DirectoryCursor* cursor);
 
@@ -59,10 +68,16 @@ std::int32_t WalkToEntry(DirectoryCursor* cursor, std::uint32_t index);
 // are copied out only on success.
 std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* record, std::uint32_t* localHeaderOffset,
                                  char* nameBuffer, std::uint32_t nameCapacity);
-// The local header must agree with the current record: method (0 or 8), name length, and CRC
-// and sizes unless the local header defers them to a data descriptor. The first mismatch is
-// reported unless a read failure follows.
+// Whether the survey found the current entry sound (StatusBadArchive if not), and where its local
+// header puts its extra field and data. Reads nothing.
 std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check);
+
+// The fixed part of a directory record (kCentralRecordSize bytes, signature already matched).
+void DecodeDirectoryRecord(const unsigned char* fixed, DirectoryRecord* record, std::uint32_t* localHeaderOffset);
+// Whether a local header's fixed part (kLocalHeaderSize bytes) agrees with its directory record:
+// signature, method (0 or 8), name length, and CRC and sizes unless the local header defers them
+// to a data descriptor.
+bool LocalHeaderAgrees(const unsigned char* local, const DirectoryRecord& record);
 // The current record's name (nameCapacity bytes at most, terminated only when shorter), read
 // after a walk that decoded the record without it: the fixed part is not read a second time.
 std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uint32_t nameCapacity);

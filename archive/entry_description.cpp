@@ -1,5 +1,7 @@
 #include "archive/entry_description.h"
 
+#include <string>
+
 #include "archive/zip_format.h"
 
 namespace {
@@ -14,27 +16,32 @@ const char16_t* FindParentStep(const char16_t* text, char16_t before, char16_t a
 
 char16_t ToUpperAscii(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
-// Windows opens a device, not a file, for these names whatever the folder or extension.
+// Windows opens a device, not a file, for these names in any case, whatever the folder or
+// extension ("nul.txt", "dir/Com1.log"); COM and LPT take the digits 0 to 9 and the superscript
+// digits one, two and three (U+00B9, U+00B2, U+00B3), which Windows maps to the same ports.
 bool IsDeviceName(const char16_t* begin, const char16_t* end) {
   static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
   static const char* const kNumbered[] = {"COM", "LPT"};
+  static const char16_t kDigits[] = u"0123456789\u00B9\u00B2\u00B3";
   const char16_t* stem = begin;
   while (stem < end && *stem != u'.') ++stem;
   while (stem > begin && stem[-1] == u' ') --stem;
-  const auto equals = [begin, stem](const char* text) {
+  // Where the rest of the stem begins after text, or null when the stem does not start with it.
+  const auto startsWith = [begin, stem](const char* text) -> const char16_t* {
     const char16_t* c = begin;
     for (; *text != 0; ++text, ++c) {
-      if (c == stem || ToUpperAscii(*c) != static_cast<char16_t>(*text)) return false;
+      if (c == stem || ToUpperAscii(*c) != static_cast<char16_t>(*text)) return nullptr;
     }
-    return c == stem;
+    return c;
   };
   for (const char* device : kDevices) {
-    if (equals(device)) return true;
+    if (startsWith(device) == stem) return true;
   }
   for (const char* prefix : kNumbered) {
-    for (char digit = '1'; digit <= '9'; ++digit) {
-      const char name[5] = {prefix[0], prefix[1], prefix[2], digit, 0};
-      if (equals(name)) return true;
+    const char16_t* digit = startsWith(prefix);
+    if (digit == nullptr || stem - digit != 1) continue;
+    for (const char16_t* d = kDigits; *d != 0; ++d) {
+      if (*digit == *d) return true;
     }
   }
   return false;
@@ -131,18 +138,18 @@ bool EntryNameIsSafe(const char16_t* name) {
   for (const char16_t* p = name;; ++p) {
     if (*p == u':') return false;
     if (*p != 0 && !IsPathSeparator(*p)) continue;
-    // One component: [component, p).
-    int dots = 0;
-    bool onlyDotsAndSpaces = true;
-    for (const char16_t* c = component; c < p; ++c) {
-      if (*c == u'.')
-        ++dots;
-      else if (*c != u' ')
-        onlyDotsAndSpaces = false;
-    }
-    if (onlyDotsAndSpaces && dots >= 2) return false;
+    // One component: [component, p). Windows drops a component's trailing dots and spaces, so
+    // "a." is "a", "x.qvtmp." is x's temporary file and ".." climbs; refused on every host, so
+    // that an archive installs the same files wherever it is tried.
+    if (p > component && (p[-1] == u'.' || p[-1] == u' ')) return false;
     if (IsDeviceName(component, p)) return false;
     if (*p == 0) return true;
     component = p + 1;
   }
+}
+
+bool EntryIsFolder(const ArchiveEntryInfo& info) {
+  const std::size_t length = std::char_traits<char16_t>::length(info.name);
+  if (length > 0 && IsPathSeparator(info.name[length - 1])) return true;
+  return (info.attributes & kAttributeDirectory) != 0 && info.compressedSize == 0 && info.uncompressedSize == 0;
 }

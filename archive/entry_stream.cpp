@@ -66,6 +66,41 @@ std::int32_t ReadStoredDirectly(EntryStream* stream) {
   return static_cast<std::int32_t>(n);
 }
 
+// An empty entry delivers nothing, but its data is checked all the same: the encryption header,
+// and for deflate a stream that ends without producing a byte (or no stream at all, as some
+// producers store an empty file). A stream that would produce bytes makes the entry longer than
+// its size; the stored rule is CheckEntryData's.
+std::int32_t CheckEmptyData(EntryStream* stream) {
+  z_stream& z = stream->zstream;
+  unsigned char none = 0;
+  for (;;) {
+    if (stream->headerLeft == 0 && (stream->method != kMethodDeflated || stream->streamEnded)) return StatusOk;
+    if (z.avail_in == 0 && stream->compressedLeft > 0) {
+      const std::int32_t status = Refill(stream);
+      if (status != StatusOk) return status;
+    }
+    if (stream->headerLeft > 0) {
+      const std::int32_t status = ConsumeHeader(stream);
+      if (status != StatusOk) return status;
+      continue;
+    }
+    if (z.avail_in == 0 && stream->compressedLeft == 0 && z.total_in == 0) return StatusOk;  // no stream
+    z.next_out = &none;
+    z.avail_out = 0;
+    const int r = inflate(&z, Z_SYNC_FLUSH);
+    if (r == Z_STREAM_END) {
+      stream->streamEnded = true;
+    } else if (r != Z_OK && r != Z_BUF_ERROR) {
+      return r;
+    } else if (z.avail_in > 0) {
+      stream->longerThanSize = true;  // inflate stopped for want of room: the stream holds bytes
+      return StatusOk;
+    } else if (stream->compressedLeft == 0) {
+      return StatusBadArchive;  // the stream ends before its end
+    }
+  }
+}
+
 }  // namespace
 
 std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password) {
@@ -109,6 +144,13 @@ std::int64_t ReadEntryStream(DirectoryCursor* cursor, void* buffer, std::uint32_
   EntryStream* stream = cursor->stream;
   if (stream->input == nullptr) return StatusEndOfList;
   if (length == 0 || stream->endReported) return 0;
+  if (stream->uncompressedLeft == 0) {
+    const std::int32_t status = CheckEmptyData(stream);
+    if (status != StatusOk) return status;
+    stream->endReported = true;
+    *ended = true;
+    return 0;
+  }
   z_stream& z = stream->zstream;
   z.next_out = static_cast<unsigned char*>(buffer);
   z.avail_out = Smaller(length, stream->uncompressedLeft);
@@ -162,6 +204,11 @@ std::int64_t ReadEntryStream(DirectoryCursor* cursor, void* buffer, std::uint32_
 
 std::int32_t CheckEntryData(const EntryStream& stream) {
   if (stream.uncompressedLeft != 0) return StatusShortData;
+  if (stream.longerThanSize) return StatusBadArchive;
+  // Stored data is exactly the entry: bytes beyond its size mean a size or a record is wrong.
+  if (stream.method == kMethodStored && (stream.compressedLeft != 0 || stream.zstream.avail_in != 0)) {
+    return StatusBadArchive;
+  }
   return stream.runningCrc == stream.expectedCrc ? StatusOk : StatusCrcMismatch;
 }
 

@@ -27,6 +27,8 @@ struct EntryStream {
   std::uint32_t headerLeft = 0;  // encryption header bytes not yet consumed
   unsigned char checkByte = 0;   // what the header's last decrypted byte must be
   bool endReported = false;      // the entry's end was delivered; later reads deliver nothing
+  bool streamEnded = false;      // inflate saw the deflate stream's end
+  bool longerThanSize = false;   // the data holds bytes beyond the directory's size
 };
 
 // Opens the cursor's current entry (closing any other first) after checking its local header.
@@ -36,7 +38,9 @@ std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password);
 // the entry; a call that answers a count without *ended filled the whole buffer.
 std::int64_t ReadEntryStream(DirectoryCursor* cursor, void* buffer, std::uint32_t length, bool* ended);
 // After the end was delivered: StatusOk when exactly the directory's size arrived with the
-// directory's CRC-32, else StatusShortData or StatusCrcMismatch.
+// directory's CRC-32 and the data holds nothing more (stored data: no byte beyond the size; an
+// empty deflated entry: a stream that produces nothing), else StatusShortData, StatusBadArchive
+// or StatusCrcMismatch.
 std::int32_t CheckEntryData(const EntryStream& stream);
 // StatusCrcMismatch when the whole entry was delivered with a wrong CRC-32; an entry closed early
 // is never judged.

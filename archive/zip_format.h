@@ -19,8 +19,18 @@ enum DirectoryStatus : std::int32_t {
 };
 
 inline constexpr std::uint32_t kEndRecordSignature = 0x06054b50;
-inline constexpr std::uint32_t kEndRecordSize = 22;  // without its comment
-inline constexpr std::uint32_t kEndRecordSearchSpan = 65535;
+inline constexpr std::uint32_t kEndRecordSize = 22;    // without its comment
+inline constexpr std::uint32_t kLongestField = 65535;  // a 16-bit length: name, extra field, comment
+// The record itself and the longest comment behind it: every archive's end record lies in this span.
+inline constexpr std::uint32_t kEndRecordSearchSpan = kLongestField + kEndRecordSize;
+inline constexpr std::uint32_t kMaxEntryCount = 65535;
+
+// What ZIP64 puts between the directory and the end record. Read only to find where the directory
+// ends; 64-bit sizes and offsets are not supported.
+inline constexpr std::uint32_t kZip64EndRecordSignature = 0x06064b50;
+inline constexpr std::uint32_t kZip64EndRecordSize = 56;  // without its extensible data
+inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
+inline constexpr std::uint32_t kZip64LocatorSize = 20;
 
 inline constexpr std::uint32_t kCentralRecordSignature = 0x02014b50;
 inline constexpr std::uint32_t kCentralRecordSize = 46;  // without name, extra field and comment

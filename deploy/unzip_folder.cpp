@@ -59,8 +59,9 @@ const char* ReadFailureEvent(ArchiveResult result) {
 // Moves the entry's data from the reader into file, never more than the reader delivered: a
 // MoreData answer is a full chunk; Ok means the entry held exactly its directory size, so the last
 // chunk is what remains of it. Answers the failure's event, or null when the whole entry arrived.
+// An empty entry is asked for too: the reader checks its CRC-32, its encryption header and its
+// method's empty data, so a damaged entry whose size reads 0 is not installed as an empty file.
 const char* CopyEntryData(Unpacking& unpacking, std::int32_t index, std::uint32_t size, PlatformFile file) {
-  if (size == 0) return nullptr;  // an empty file: there is nothing to ask the reader for
   std::uint32_t written = 0;
   for (;;) {
     const ArchiveResult result = ExtractEntryToMemory(unpacking.archive, index, unpacking.chunk, kUnzipChunkSize);
@@ -69,7 +70,7 @@ const char* CopyEntryData(Unpacking& unpacking, std::int32_t index, std::uint32_
     // A reader that disagreed with the directory's size would make the chunk size a guess.
     if (result == ArchiveResult::MoreData ? left <= kUnzipChunkSize : left > kUnzipChunkSize) return kUnzipDataCorrupt;
     const std::uint32_t chunk = result == ArchiveResult::MoreData ? kUnzipChunkSize : left;
-    if (!WriteToFile(file, unpacking.chunk, chunk)) return kUnzipWriteFailed;
+    if (chunk > 0 && !WriteToFile(file, unpacking.chunk, chunk)) return kUnzipWriteFailed;
     written += chunk;
     if (result == ArchiveResult::Ok) return nullptr;
   }
@@ -130,7 +131,7 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   while (info.name[nameLength] != 0) ++nameLength;
   // "x.qvtmp" is the temporary file of entry "x", whose install would overwrite it and move it away.
   if (HasTemporarySuffix(info.name, nameLength)) return Report(unpacking, index, kUnzipRefusedName, info.name);
-  const bool isFolder = (info.attributes & kAttributeDirectory) != 0 || IsPathSeparator(info.name[nameLength - 1]);
+  const bool isFolder = EntryIsFolder(info);
   const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
   if (length == 0) return Report(unpacking, index, kUnzipPathTooLong, info.name);
   if (!isFolder) return InstallFile(unpacking, index, info, length);
@@ -153,14 +154,16 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   unpacking.archive = OpenArchive(archivePath, password);
   if (unpacking.archive == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, archivePath);
 
+  // Like every other report, a folder that cannot be made means not everything was installed,
+  // even when the archive has no entry that would notice.
+  bool allInstalled = true;
   if (GetPathAttributes(folder) == kInvalidAttributes && !CreateOneFolder(folder))
-    Report(unpacking, -1, kUnzipFolderFailed, folder);
+    allInstalled = Report(unpacking, -1, kUnzipFolderFailed, folder);
   // A folder with no room for names makes every entry's path too long; each is reported.
   if (!SetFolder(unpacking, folder)) unpacking.folderLength = kEntryPathCapacity;
 
   ArchiveEntryInfo counted;
   GetArchiveEntry(unpacking.archive, -1, &counted);
-  bool allInstalled = true;
   for (std::int32_t index = 0; index < counted.index; ++index) {
     if (!InstallEntry(unpacking, index)) allInstalled = false;
   }

@@ -173,7 +173,7 @@ TEST(EntryDescription, FailuresLeaveOnlyThePreClearedFields) {
   ZipLayout layout;
   std::string zip = BuildZip({Named("a"), Named("b"), Named("c", "longer data")}, &layout);
   PutLe32(zip, layout.localHeader[2] + zipfield::kLocalCompressed, 99);
-  PutLe16(zip, layout.localHeader[1] + 28, 0x7000);  // a local extra field far beyond the file
+  PutLe16(zip, layout.localHeader[1] + 28, 0x7000);  // a local extra field over entry 2 and the directory
   OpenedArchive handle = OpenBytes(zip);
   ArchiveEntryInfo info;
   info.attributes = 0xABCD;
@@ -182,7 +182,7 @@ TEST(EntryDescription, FailuresLeaveOnlyThePreClearedFields) {
   EXPECT_EQ(info.name[0], 0);
   EXPECT_EQ(info.uncompressedSize, 0);
   EXPECT_EQ(info.attributes, 0xABCDu);
-  EXPECT_EQ(GetArchiveEntry(handle.get(), 1, &info), R::ReadFailed);
+  EXPECT_EQ(GetArchiveEntry(handle.get(), 1, &info), R::Corrupt);
   EXPECT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::BadArgument);
   EXPECT_EQ(GetArchiveEntry(handle.get(), -2, &info), R::BadArgument);
   EXPECT_EQ(GetArchiveEntry(handle.get(), 0, nullptr), R::BadArgument);
@@ -216,13 +216,12 @@ TEST(EntryDescription, TheLastDescriptionIsCachedAndBackwardsRewinds) {
   OpenedArchive handle = OpenBytes(zip);
   ArchiveEntryInfo info;
   ASSERT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::Ok);
-  zip[layout.localHeader[3]] = 'X';
+  zip[layout.centralRecord[3] + 46] = 'f';
   EXPECT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::Ok);  // 3, 3: read once
   EXPECT_EQ(Utf8(info.name), "e3");
   EXPECT_EQ(GetArchiveEntry(handle.get(), 1, &info), R::Ok);
-  EXPECT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::Corrupt);  // 3, 1, 3: read again
-  zip[layout.localHeader[3]] = 'P';
-  ASSERT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::Ok);
+  EXPECT_EQ(GetArchiveEntry(handle.get(), 3, &info), R::Ok);  // 3, 1, 3: read again
+  EXPECT_EQ(Utf8(info.name), "f3");
   zip[layout.centralRecord[0]] = 'X';
   EXPECT_EQ(GetArchiveEntry(handle.get(), 4, &info), R::Ok);       // forward: no rewind
   EXPECT_EQ(GetArchiveEntry(handle.get(), 2, &info), R::Corrupt);  // backward: from entry 0
@@ -314,7 +313,13 @@ TEST(FileExtraction, RefusesNamesThatLeaveTheFolderAndCreatesNothing) {
   }
   EXPECT_EQ(GetPathAttributes((hostile + u"/escape.txt").c_str()), kInvalidAttributes);
   EXPECT_EQ(GetPathAttributes((target + u"/sub").c_str()), kInvalidAttributes);
-  for (const char16_t* name : {u"a/b.txt", u"dir\\f", u"x.y", u"..a", u"a..", u".hidden", u"CONFIG.SYS"}) {
+  // Names that Windows would take for another file or a device are refused on every host.
+  for (const char16_t* name : {u"a.", u"notes.qvtmp.", u"a..", u"dir./f", u"trailing ", u"d /f", u"con", u"Nul.tar.gz",
+                               u"CON .txt", u"COM0", u"lpt9.log", u"COM\u00B9", u"x/Lpt\u00B3.txt", u"conin$"}) {
+    EXPECT_FALSE(EntryNameIsSafe(name)) << Utf8(name);
+  }
+  for (const char16_t* name : {u"a/b.txt", u"dir\\f", u"x.y", u"..a", u".hidden", u"CONFIG.SYS", u"COM10", u"LPT",
+                               u"comA", u"COM\u00B9x", u"COM\u2074", u" lead", u"dir/"}) {
     EXPECT_TRUE(EntryNameIsSafe(name)) << Utf8(name);
   }
 }

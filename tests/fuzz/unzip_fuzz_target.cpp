@@ -105,7 +105,7 @@ std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archiveP
     *declared += size;
     if (*declared > kMaxDeclaredTotal) break;
     std::string data;
-    ArchiveResult result = size == 0 ? ArchiveResult::Ok : ArchiveResult::MoreData;
+    ArchiveResult result = ArchiveResult::MoreData;  // empty entries are checked too
     while (result == ArchiveResult::MoreData) {
       result = ExtractEntryToMemory(handle, i, chunk.data(), kUnzipChunkSize);
       const std::size_t n = result == ArchiveResult::MoreData ? kUnzipChunkSize : size - data.size();
@@ -115,9 +115,7 @@ std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archiveP
     if (result != ArchiveResult::Ok) continue;
     const std::string name = Utf8(info.name);
     entries.emplace(Landing(name), data);
-    const bool isFolder =
-        (info.attributes & kAttributeDirectory) != 0 || (!name.empty() && (name.back() == '/' || name.back() == '\\'));
-    if (EntryNameIsSafe(info.name)) installable->push_back({i, Landing(name), isFolder});
+    if (EntryNameIsSafe(info.name)) installable->push_back({i, Landing(name), EntryIsFolder(info)});
   }
   CloseArchive(handle);
   return entries;

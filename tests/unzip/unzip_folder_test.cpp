@@ -100,8 +100,8 @@ TestEntry File(const std::string& name, const std::string& data, std::uint16_t m
 }
 
 // A folder as Windows archivers record it: DOS host, directory attribute.
-TestEntry WindowsFolder(const std::string& name) {
-  TestEntry entry = File(name, "", 0);
+TestEntry WindowsFolder(const std::string& name, const std::string& data = "") {
+  TestEntry entry = File(name, data, 0);
   entry.versionMadeBy = 0x0014;
   entry.externalAttributes = 0x10;
   return entry;
@@ -187,20 +187,22 @@ TEST(UnzipToFolder, FoldersComeFromTheirEntriesOrAreMadeForTheirFiles) {
       File("listed/in.txt", "in a listed folder"),
       File("unlisted/deeper/in.txt", "no folder entries before me"),
       WindowsFolder("attribute only"),  // a folder by its attribute, without a trailing separator
+      WindowsFolder("attribute with data", "a file after all"),  // a file, as other archivers take it
       UnixFolder("empty folder/"),
       File("empty.txt", ""),  // size 0 but no folder: an empty file
       File("back\\slash.txt", "either separator"),
   }));
   EXPECT_TRUE(run.allInstalled);
   EXPECT_EQ(run.reports, std::vector<std::string>{});
-  EXPECT_EQ(
-      ListTree(unpacked.out),
-      (std::vector<std::string>{"attribute only/", "back/", "back/slash.txt", "empty folder/", "empty.txt", "listed/",
-                                "listed/in.txt", "unlisted/", "unlisted/deeper/", "unlisted/deeper/in.txt"}));
+  EXPECT_EQ(ListTree(unpacked.out),
+            (std::vector<std::string>{"attribute only/", "attribute with data", "back/", "back/slash.txt",
+                                      "empty folder/", "empty.txt", "listed/", "listed/in.txt", "unlisted/",
+                                      "unlisted/deeper/", "unlisted/deeper/in.txt"}));
   EXPECT_EQ(unpacked.Read("listed/in.txt"), "in a listed folder");
   EXPECT_EQ(unpacked.Read("unlisted/deeper/in.txt"), "no folder entries before me");
   EXPECT_EQ(unpacked.Read("empty.txt"), "");
   EXPECT_EQ(unpacked.Read("back/slash.txt"), "either separator");
+  EXPECT_EQ(unpacked.Read("attribute with data"), "a file after all");
 }
 
 TEST(UnzipToFolder, ExistingFilesAreReplacedWhole) {
@@ -237,7 +239,10 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
       {"con.txt", nullptr, "con.txt"},
       {"dir/AUX.dat", nullptr, "dir/AUX.dat"},
       {"COM1", nullptr, "COM1"},
-      {"C:x", "x", nullptr},  // the drive is dropped: relative to the folder
+      {"notes.qvtmp.", nullptr, "notes.qvtmp."},  // Windows drops the dot: entry notes' temporary file
+      {"space ", nullptr, "space "},
+      {"lpt\xC2\xB9.txt", nullptr, "lpt\xC2\xB9.txt"},  // superscript one: a port too
+      {"C:x", "x", nullptr},                            // the drive is dropped: relative to the folder
       {"a:b", "b", nullptr},
       {"C:\\win\\z", "win/z", nullptr},
       {"/abs/w", "abs/w", nullptr},
@@ -283,7 +288,16 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
 // Damage of every kind: the old file at the entry's place stays as it was, nothing half-written
 // is left, the entry is reported, and the entries after it are still installed.
 TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
-  enum Damage { kFlipDataByte, kWrongCrc, kDeclaredLonger, kDeclaredFarLonger, kStoredShort, kLocalMethodDiffers };
+  enum Damage {
+    kFlipDataByte,
+    kWrongCrc,
+    kDeclaredLonger,
+    kDeclaredFarLonger,
+    kStoredShort,
+    kLocalMethodDiffers,
+    kSizeReadsZero,
+    kSizeAndCrcReadZero
+  };
   struct Row {
     const char* name;
     std::uint16_t method;
@@ -298,12 +312,20 @@ TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
       {"far_longer.dll", 8, kDeclaredFarLonger, "Data Corrupt far_longer.dll"},
       {"stored_short.dll", 0, kStoredShort, "Read Failed stored_short.dll"},
       {"local_method.dll", 0, kLocalMethodDiffers, "Unreadable Entry #5"},
+      // Once installed as an empty file: an empty entry was never asked for its data.
+      {"QuorvaneSoftware.exe", 8, kSizeReadsZero, "Data Corrupt QuorvaneSoftware.exe"},
+      {"zero_stored.dll", 0, kSizeReadsZero, "Data Corrupt zero_stored.dll"},
+      {"zero_crc.dll", 8, kSizeAndCrcReadZero, "Data Corrupt zero_crc.dll"},  // the stream holds bytes
+      {"zero_crc_stored.dll", 0, kSizeAndCrcReadZero, "Data Corrupt zero_crc_stored.dll"},
   };
   std::vector<TestEntry> entries;
   for (const Row& row : rows) entries.push_back(File(row.name, PseudoRandomBytes(20000, 3), row.method));
   TestEntry encrypted = File("encrypted.dll", "secret data", 0);
   encrypted.encrypted = true;
   encrypted.password = "not given";
+  entries.push_back(encrypted);
+  encrypted.name = "encrypted_empty.dll";
+  encrypted.data = "";
   entries.push_back(encrypted);
   entries.push_back(File("sound.dll", "sound"));
   ZipLayout layout;
@@ -333,6 +355,12 @@ TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
       case kLocalMethodDiffers:
         PutLe16(zip, layout.localHeader[i] + kLocalMethod, 8);
         break;
+      case kSizeAndCrcReadZero:
+        setBoth(i, kLocalCrc, kCentralCrc, 0);
+        [[fallthrough]];
+      case kSizeReadsZero:
+        setBoth(i, kLocalUncompressed, kCentralUncompressed, 0);
+        break;
     }
   }
   const Case unpacked("damaged");
@@ -349,6 +377,7 @@ TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
   std::vector<std::string> expected;
   for (const Row& row : rows) expected.push_back(row.report);
   expected.push_back("Password Mismatch encrypted.dll");
+  expected.push_back("Password Mismatch encrypted_empty.dll");
   EXPECT_EQ(run.reports, expected);
   for (const TestEntry& entry : entries) {
     if (entry.name != "sound.dll") {
@@ -383,6 +412,11 @@ TEST(UnzipToFolder, PathsThatDoNotFitArePassedOverOneByOne) {
   EXPECT_EQ(run.reports, (std::vector<std::string>{"Folder Failed " + Utf8(folder), "Path Too Long " + longName,
                                                    "Create Failed short"}));
   EXPECT_EQ(ListTree(unpacked.parent), std::vector<std::string>{});
+  // With no entry to notice, the folder that could not be made is still a failure.
+  WriteWholeFile(unpacked.archive, BuildZip(std::vector<TestEntry>{}));
+  const Outcome empty = Unzip(unpacked.archive, folder);
+  EXPECT_FALSE(empty.allInstalled);
+  EXPECT_EQ(empty.reports, std::vector<std::string>{"Folder Failed " + Utf8(folder)});
 }
 
 #ifdef _WIN32

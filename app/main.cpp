@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/release_sequence.h"
+#include "process/tray_sweep.h"
 
 namespace {
 
@@ -11,6 +12,19 @@ constexpr int kLargeIcon = 107;
 constexpr int kSmallIcon = 108;
 constexpr int kMenu = 109;
 constexpr int kStringCapacity = 100;
+
+// From now on a DLL loaded by name (by this tool, or by Windows and the shell on its behalf) comes
+// from the system folder only, never from the tool's own folder (often a Downloads folder) or the
+// current folder. The tool's own imports were mapped before this runs; they are all KnownDLLs
+// (README). SetDefaultDllDirectories is looked up because Windows 7 has it only with KB2533623;
+// without it, SetDllDirectoryW(L"") at least takes the current folder out of the search.
+void RestrictDllSearchToSystemFolder() {
+  using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
+  const auto setDefaultDllDirectories =
+      LookUpFunction<SetDefaultDllDirectoriesCall>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+  if (setDefaultDllDirectories != nullptr && setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  SetDllDirectoryW(L"");
+}
 
 // No window of the class is ever created, so this never runs; the default handling serves.
 LRESULT CALLBACK ReleaseToolWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -35,6 +49,8 @@ void RegisterReleaseToolClass(HINSTANCE instance, const wchar_t* className) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  RestrictDllSearchToSystemFolder();  // first: before anything can load a DLL by name
+  DeclareDpiAwareness();
   wchar_t title[kStringCapacity] = L"";
   wchar_t className[kStringCapacity] = L"";
   LoadStringW(instance, kTitleString, title, kStringCapacity);

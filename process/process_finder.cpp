@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "app/release_names.h"
 
@@ -15,6 +16,9 @@ constexpr DWORD kMaxProcessIds = 4096;  // the id list offered to the enumeratio
 constexpr DWORD kFinderAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE | SYNCHRONIZE;
 constexpr DWORD kKillWaitMs = 2000;
 constexpr int kCommandLineCapacity = 64;
+// 32767 UTF-16 units of the longest path, each up to two bytes in a double-byte code page.
+constexpr DWORD kLongestAnsiPath = 2 * 32767 + 1;
+constexpr char kTaskkillProgram[] = "taskkill.exe";
 
 // Set by the first search of the run, whether or not the privilege could be enabled.
 bool debugPrivilegeTried = false;
@@ -27,18 +31,48 @@ void LowerAscii(char* text) {
   }
 }
 
-// The lower-cased full path of the process's main executable (the first module of its list);
-// false when the list or the path can't be read (a 64-bit or protected process, one just ending).
-// A path of 260 characters or more comes back cut to its first 259.
-bool ReadMainModulePath(HANDLE process, char (&path)[kPathCapacity]) {
+// The executable's path as the module list gives it: the first module of the list is the
+// executable. Fails for a process just ending, a protected one, and on Windows for a 64-bit process
+// seen from this 32-bit tool (ERROR_PARTIAL_COPY); Wine fails it too, with another code.
+bool ReadPathFromModuleList(HANDLE process, char (&path)[kPathCapacity]) {
   HMODULE mainModule = nullptr;
   DWORD needed = 0;
   // Room for exactly one module: the list is longer, but its first entry is the executable.
   if (!K32EnumProcessModules(process, &mainModule, sizeof mainModule, &needed)) return false;
   if (K32GetModuleFileNameExA(process, mainModule, path, kPathCapacity) == 0) return false;
   path[kPathCapacity - 1] = 0;  // older systems leave a cut path unterminated
+  return true;
+}
+
+// The executable's path as the process object gives it, whatever its bitness. Unlike the module
+// list this call refuses a buffer that is too small instead of cutting, so it reads into room for
+// the longest path there is (32767 UTF-16 units, up to two bytes each in the ANSI code page) and
+// cuts the copy to 259 characters, as the module list's answer is cut.
+bool ReadPathFromImageName(HANDLE process, char (&path)[kPathCapacity]) {
+  char image[kLongestAnsiPath];
+  DWORD length = sizeof image;
+  if (!QueryFullProcessImageNameA(process, 0, image, &length)) return false;
+  if (length >= static_cast<DWORD>(kPathCapacity)) length = kPathCapacity - 1;
+  std::memcpy(path, image, length);
+  path[length] = 0;
+  return true;
+}
+
+// The lower-cased full path of the process's main executable, cut to its first 259 characters;
+// false when neither the module list nor the process object gives it (a protected process).
+bool ReadMainModulePath(HANDLE process, char (&path)[kPathCapacity]) {
+  if (!ReadPathFromModuleList(process, path) && !ReadPathFromImageName(process, path)) return false;
   LowerAscii(path);
   return true;
+}
+
+// path = the system folder's fileName; false when it does not fit. A bare program name would be
+// looked for beside the tool and in the current folder first, where anyone may have put one.
+bool SystemProgramPath(const char* fileName, char (&path)[kPathCapacity]) {
+  const UINT folderLength = GetSystemDirectoryA(path, kPathCapacity);
+  if (folderLength == 0 || folderLength >= static_cast<UINT>(kPathCapacity)) return false;
+  const int written = std::snprintf(path + folderLength, kPathCapacity - folderLength, "\\%s", fileName);
+  return written > 0 && written < kPathCapacity - static_cast<int>(folderLength);
 }
 
 }  // namespace
@@ -82,22 +116,42 @@ ScopedHandle FindProcessByName(const char* name) {
 }
 
 void KillProcess(ScopedHandle process) {
+  char taskkill[kPathCapacity];
+  KillProcessWithCommand(std::move(process), SystemProgramPath(kTaskkillProgram, taskkill) ? taskkill : nullptr);
+}
+
+void KillProcessWithCommand(ScopedHandle process, const char* commandProgram) {
   if (!process.IsValid()) return;
   TerminateProcess(process.Get(), 0);  // a failure here is covered by the command that follows
 
-  // The system command ends what TerminateProcess could not; it runs beside the tool, unwatched.
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION started = {};
-  char commandLine[kCommandLineCapacity];  // writable: CreateProcessA may change it
-  std::snprintf(commandLine, sizeof commandLine, "TASKKILL /PID %d /F", static_cast<int>(GetProcessId(process.Get())));
-  if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-    ScopedHandle commandProcess(started.hProcess);
-    ScopedHandle commandThread(started.hThread);  // closed first: declared last
+  // The system command ends what TerminateProcess could not. It is started by its full path, never
+  // searched for. SW_HIDE alone leaves a window where Windows 11 hands new consoles to Windows
+  // Terminal; CREATE_NO_WINDOW gives the command no console at all.
+  ScopedHandle command;
+  if (commandProgram != nullptr) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    PROCESS_INFORMATION started = {};
+    char commandLine[kCommandLineCapacity];  // writable: CreateProcessA may change it
+    std::snprintf(commandLine, sizeof commandLine, "TASKKILL /PID %d /F",
+                  static_cast<int>(GetProcessId(process.Get())));
+    if (CreateProcessA(commandProgram, commandLine, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                       &startup, &started)) {
+      ScopedHandle commandThread(started.hThread);
+      command.Reset(started.hProcess);
+    }
   }
 
-  // A process that outlives the wait is simply found again by the caller's next search.
-  WaitForSingleObject(process.Get(), kKillWaitMs);
-}  // the handle closes here
+  // Both within the one wait: while this handle is open, Windows cannot give the target's id to a
+  // new process, which the command, still to look the id up, would then end instead.
+  if (!command.IsValid()) {
+    WaitForSingleObject(process.Get(), kKillWaitMs);
+    return;  // the handle closes here; a process that outlives the wait is found again later
+  }
+  HANDLE both[2] = {process.Get(), command.Get()};
+  WaitForMultipleObjects(2, both, TRUE, kKillWaitMs);
+  // A command still running may yet act on the id: the handle stays open until the tool exits.
+  if (WaitForSingleObject(command.Get(), 0) == WAIT_TIMEOUT) process.Release();
+}

@@ -15,7 +15,12 @@ void EnableDebugPrivilege();
 // enables the debug privilege.
 ScopedHandle FindProcessByName(const char* name);
 
-// TerminateProcess, then "TASKKILL /PID <id> /F" with a hidden console (not waited for), then a
-// wait of at most 2000 ms for the process to end. Takes the handle over and closes it; whether the
-// process is gone shows only in a later search.
+// TerminateProcess, then "TASKKILL /PID <id> /F" from the system folder, without a console, then a
+// wait of at most 2000 ms for both the process and the command to end. Takes the handle over and
+// closes it, except while the command still runs: then it stays open until the tool exits, so the
+// id cannot pass to another process. Whether the process is gone shows only in a later search.
 void KillProcess(ScopedHandle process);
+
+// KillProcess with commandProgram (a full path; null: none) started in place of the system's
+// TASKKILL, on the same command line. Lets tests play a command that outlives the wait.
+void KillProcessWithCommand(ScopedHandle process, const char* commandProgram);

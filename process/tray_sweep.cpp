@@ -57,6 +57,24 @@ HWND FindOverflowToolbar() {
 
 }  // namespace
 
+void DeclareDpiAwareness() {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  // Windows 10 1703 and later: per-monitor awareness, version 2.
+  using SetContextCall = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
+  const auto setContext = LookUpFunction<SetContextCall>(user32, "SetProcessDpiAwarenessContext");
+  if (setContext != nullptr && setContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2)) return;
+  // Windows 8.1 and 10 before 1703: per-monitor awareness from shcore.dll, from the system folder.
+  using SetAwarenessCall = HRESULT(WINAPI*)(int);
+  constexpr int kPerMonitorAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
+  HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const auto setAwareness = LookUpFunction<SetAwarenessCall>(shcore, "SetProcessDpiAwareness");
+  if (setAwareness != nullptr && SUCCEEDED(setAwareness(kPerMonitorAware))) return;
+  // Windows 7 and Vista: system awareness, which is all there is with one DPI for every monitor.
+  using SetAwareCall = BOOL(WINAPI*)();
+  const auto setAware = LookUpFunction<SetAwareCall>(user32, "SetProcessDPIAware");
+  if (setAware != nullptr) setAware();
+}
+
 void SweepToolbar(HWND toolbar) {
   RECT rect;
   if (!GetWindowRect(toolbar, &rect)) return;  // the window has just gone

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake make g++ python3 git zip unzip zlib1g-dev googletest
-  g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev
+  g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 xvfb xauth
   libarchive-tools p7zip-full clang libclang-rt-dev valgrind
 )

@@ -1,5 +1,6 @@
-// The finder and the killer against real processes: copies of the sleeper helper, started under
-// names that match, in temporary folders. Every copy also watches this test process, so none
+// The finder and the killer against real processes: copies of the sleeper helper (32-bit, and the
+// 64-bit build whose module list a 32-bit process cannot read), started under names that match, in
+// temporary folders. Every copy also watches this test process, so none
 // outlives it even if a test dies midway.
 #include <windows.h>
 
@@ -22,6 +23,9 @@ namespace {
 constexpr DWORD kReadyTimeoutMs = 15000;
 constexpr DWORD kEndTimeoutMs = 15000;
 constexpr int kPathCut = 259;  // characters of a module path that the finder compares
+const wchar_t kSleeper[] = L"tests/process/process_sleeper.exe";
+const wchar_t kSleeper64[] = L"tests/process/process_sleeper64.exe";
+const wchar_t* const kSleepers[] = {kSleeper, kSleeper64};
 
 std::string Upper(std::string text) {
   for (char& c : text)
@@ -31,13 +35,21 @@ std::string Upper(std::string text) {
 
 DWORD IdOf(const ScopedHandle& process) { return process.IsValid() ? GetProcessId(process.Get()) : 0; }
 
-// A started process shows its module list only once the loader has mapped it.
-bool WaitUntilReadable(HANDLE process) {
+bool ModuleListReadable(HANDLE process) {
+  HMODULE module;
+  DWORD needed;
+  return K32EnumProcessModules(process, &module, sizeof module, &needed);
+}
+
+// A started process shows its module list only once the loader has mapped it; a 64-bit one never
+// shows it here, and is ready once its image has a name.
+bool WaitUntilReadable(HANDLE process, bool is64Bit) {
   const ULONGLONG deadline = GetTickCount64() + kReadyTimeoutMs;
   for (;;) {
-    HMODULE module;
-    DWORD needed;
-    if (K32EnumProcessModules(process, &module, sizeof module, &needed)) return true;
+    wchar_t image[MAX_PATH];
+    DWORD length = MAX_PATH;
+    if (is64Bit ? QueryFullProcessImageNameW(process, 0, image, &length) != FALSE : ModuleListReadable(process))
+      return true;
     if (GetTickCount64() >= deadline) return false;
     Sleep(20);
   }
@@ -74,17 +86,19 @@ class ProcessFinder : public testing::Test {
   }
   void TearDown() override {
     for (ChildProcess& child : children_) child.End();
+    EndStrays(Narrow(folder_).c_str());  // a planted or stand-in command that ran
     WaitForTaskkills();
     RemoveTree(L"\\\\?\\" + folder_);  // the prefix reaches paths beyond 260 characters
   }
 
   // Copies the sleeper to folder_\relativePath, or to startFolder\relativePath when given, and
   // starts it there.
-  ChildProcess& StartCopy(const std::wstring& relativePath, const std::wstring& startFolder = L"") {
+  ChildProcess& StartCopy(const std::wstring& relativePath, const std::wstring& startFolder = L"",
+                          const wchar_t* sleeper = kSleeper) {
     const std::wstring path = (startFolder.empty() ? folder_ : startFolder) + L"\\" + relativePath;
     const size_t slash = path.rfind(L'\\');
     EXPECT_TRUE(CreateFolders(path.substr(0, slash)));
-    EXPECT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_sleeper.exe"), L"\\\\?\\" + path));
+    EXPECT_TRUE(CopyFileTo(BuildArtifact(sleeper), L"\\\\?\\" + path));
     children_.emplace_back();
     ChildProcess& child = children_.back();
     const std::wstring arguments = L"--watch " + std::to_wstring(GetCurrentProcessId()) + L" --lifetime 120";
@@ -99,7 +113,10 @@ class ProcessFinder : public testing::Test {
       EXPECT_TRUE(child.Start(relativePath, arguments));
       SetCurrentDirectoryW(saved);
     }
-    EXPECT_TRUE(WaitUntilReadable(child.Handle()));
+    EXPECT_TRUE(WaitUntilReadable(child.Handle(), sleeper == kSleeper64));
+    if (sleeper == kSleeper64) {
+      EXPECT_FALSE(ModuleListReadable(child.Handle())) << "the case needs the other path";
+    }
     return child;
   }
 
@@ -127,16 +144,18 @@ const MatchCase kMatchCases[] = {
 
 TEST_F(ProcessFinder, MatchesAnywhereInThePathIgnoringAsciiCase) {
   ASSERT_EQ(GetACP(), 1252u) << "the non-ASCII cases are written for code page 1252";
-  for (const MatchCase& c : kMatchCases) {
-    SCOPED_TRACE(Narrow(c.executable) + " searched as " + c.name);
-    ChildProcess& child = StartCopy(c.executable);
-    ScopedHandle found = FindProcessByName(c.name);
-    if (c.matches) {
-      EXPECT_EQ(IdOf(found), child.Id());
-    } else {
-      EXPECT_FALSE(found.IsValid()) << "found process " << IdOf(found);
+  for (const wchar_t* sleeper : kSleepers) {
+    for (const MatchCase& c : kMatchCases) {
+      SCOPED_TRACE(Narrow(sleeper) + " as " + Narrow(c.executable) + " searched as " + c.name);
+      ChildProcess& child = StartCopy(c.executable, L"", sleeper);
+      ScopedHandle found = FindProcessByName(c.name);
+      if (c.matches) {
+        EXPECT_EQ(IdOf(found), child.Id());
+      } else {
+        EXPECT_FALSE(found.IsValid()) << "found process " << IdOf(found);
+      }
+      child.End();
     }
-    child.End();
   }
 }
 
@@ -166,17 +185,20 @@ TEST_F(ProcessFinder, ComparesOnlyTheFirst259CharactersOfALongPath) {
   std::wstring deep = folder_;
   while (deep.size() < 245) deep += L"\\" + std::wstring(std::min<size_t>(100, 245 - deep.size() - 1), L'd');
   ASSERT_EQ(deep.size(), 245u);
-  ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe", deep);
   const std::string path = Narrow(deep + L"\\QuorvaneSoftware.exe");
   ASSERT_GT(path.size(), static_cast<size_t>(kPathCut));
-
-  EXPECT_FALSE(FindProcessByName("QuorvaneSoftware.exe").IsValid());
-  EXPECT_EQ(IdOf(FindProcessByName(Upper(path.substr(0, kPathCut)).c_str())), child.Id());
-  // 259 characters again, but the last of them lies beyond the cut.
-  EXPECT_FALSE(FindProcessByName(path.substr(1, kPathCut).c_str()).IsValid());
-  // Longer names are refused, not cut: cut to 259 characters these two would match.
-  EXPECT_FALSE(FindProcessByName((path.substr(0, kPathCut) + "!").c_str()).IsValid());
-  EXPECT_FALSE(FindProcessByName((path.substr(0, kPathCut) + std::string(1000, '!')).c_str()).IsValid());
+  for (const wchar_t* sleeper : kSleepers) {
+    SCOPED_TRACE(Narrow(sleeper));
+    ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe", deep, sleeper);
+    EXPECT_FALSE(FindProcessByName("QuorvaneSoftware.exe").IsValid());
+    EXPECT_EQ(IdOf(FindProcessByName(Upper(path.substr(0, kPathCut)).c_str())), child.Id());
+    // 259 characters again, but the last of them lies beyond the cut.
+    EXPECT_FALSE(FindProcessByName(path.substr(1, kPathCut).c_str()).IsValid());
+    // Longer names are refused, not cut: cut to 259 characters these two would match.
+    EXPECT_FALSE(FindProcessByName((path.substr(0, kPathCut) + "!").c_str()).IsValid());
+    EXPECT_FALSE(FindProcessByName((path.substr(0, kPathCut) + std::string(1000, '!')).c_str()).IsValid());
+    child.End();
+  }
 }
 
 TEST_F(ProcessFinder, FindsItsOwnProcessWhenItsPathMatches) {
@@ -219,13 +241,63 @@ TEST_F(ProcessFinder, HandsOutAHandleWithTheKillRightsOnly) {
   EXPECT_FALSE(FindProcessByName("QuorvaneSoftware.exe").IsValid());
 }
 
-TEST_F(ProcessFinder, TaskkillEndsWhatTerminateProcessMayNot) {
+// A TASKKILL.exe beside the starting program or in the current folder is what a search for the
+// bare name would start (Wine searches as Windows does). Without the terminate right, only the
+// system's command can end the target; a planted copy, had it run, would still be running.
+struct PlantCase {
+  const char* where;
+  bool besideTheProgram;  // else in the current folder
+};
+const PlantCase kPlantCases[] = {{"beside the program", true}, {"in the current folder", false}};
+
+TEST_F(ProcessFinder, PlantedTaskkillNeverRunsAndTheSystemsEndsTheProcess) {
+  for (const PlantCase& c : kPlantCases) {
+    SCOPED_TRACE(c.where);
+    wchar_t own[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+    std::wstring plantFolder = own;
+    plantFolder = c.besideTheProgram ? plantFolder.substr(0, plantFolder.rfind(L'\\')) : folder_;
+    const std::wstring planted = plantFolder + L"\\TASKKILL.exe";
+    ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper), planted));
+    wchar_t saved[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    SetCurrentDirectoryW(folder_.c_str());
+
+    ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
+    ScopedHandle limited(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, child.Id()));
+    ASSERT_TRUE(limited.IsValid());
+    KillProcess(std::move(limited));
+    SetCurrentDirectoryW(saved);
+    EXPECT_TRUE(child.Wait(kEndTimeoutMs)) << "the system's TASKKILL did not end the process";
+    // The kill waited for its command: none is left that could act on a reused id.
+    EXPECT_FALSE(FindProcessByName("\\taskkill.exe").IsValid()) << "a TASKKILL outlived the kill";
+    ScopedHandle ranPlanted = FindProcessByName(Narrow(planted).c_str());
+    EXPECT_FALSE(ranPlanted.IsValid()) << "the planted TASKKILL ran";
+    if (ranPlanted.IsValid()) {
+      TerminateProcess(ranPlanted.Get(), 1);
+      WaitForSingleObject(ranPlanted.Get(), kEndTimeoutMs);
+    }
+    EXPECT_TRUE(RemoveTree(planted));
+  }
+}
+
+TEST_F(ProcessFinder, HandleOfATargetStaysOpenWhileItsCommandStillRuns) {
+  // A command that never ends plays a TASKKILL that outlives the 2000 ms wait.
   ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
-  // Without the terminate right TerminateProcess fails, so only the TASKKILL command can end it.
-  ScopedHandle limited(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, child.Id()));
-  ASSERT_TRUE(limited.IsValid());
-  KillProcess(std::move(limited));
-  EXPECT_TRUE(child.Wait(kEndTimeoutMs));
+  const std::wstring slowCommand = folder_ + L"\\slow\\taskkill.exe";
+  ASSERT_TRUE(CreateFolders(folder_ + L"\\slow"));
+  ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper), slowCommand));
+  ScopedHandle found = FindProcessByName("QuorvaneSoftware.exe");
+  ASSERT_EQ(IdOf(found), child.Id());
+  const HANDLE raw = found.Get();
+  KillProcessWithCommand(std::move(found), Narrow(slowCommand).c_str());
+  // Asked before this test opens anything that could be given the same handle value.
+  EXPECT_EQ(GetProcessId(raw), child.Id()) << "the target's handle was closed while its command ran";
+  ASSERT_TRUE(child.Wait(kEndTimeoutMs));
+  CloseHandle(raw);
+  ScopedHandle command = FindProcessByName(Narrow(slowCommand).c_str());
+  EXPECT_TRUE(command.IsValid()) << "the stand-in command was not started by its path";
+  if (command.IsValid()) TerminateProcess(command.Get(), 1);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The built release tool against client processes that will not go: a client that ignores the
-// close request, and a second client process that a watchdog restarts as fast as it is ended.
+// close request, and a second client process that a watchdog restarts as fast as it is ended, each
+// as a 32-bit and as a 64-bit program. The tool runs from a folder with a TASKKILL.exe planted
+// beside it and in its current folder, as a Downloads folder may hold one; neither may run.
 // Each case starts from a clean install root and ends every process it started, also on failure.
 #include <windows.h>
 
@@ -24,6 +26,7 @@ constexpr long kBudgetMs = 5000;
 // of ms on Windows but up to several hundred under Wine on a loaded two-core machine.
 constexpr long kOnePassMs = 50 + 2000 + 1500;
 constexpr char kBudgetLine[] = "GetTickCount() - dwTickKill > 5 * 1000";
+const wchar_t* const kSleepers[] = {L"tests/process/process_sleeper.exe", L"tests/process/process_sleeper64.exe"};
 
 // Ends every process whose executable's path contains pathPart; true when none is left.
 bool EndProcessesUnder(const std::wstring& pathPart) {
@@ -79,31 +82,45 @@ class StopPhaseRelease : public testing::Test {
     RemoveTree(stand_ins_);
   }
 
-  // A copy of the sleeper named fileName in the stand-in folder.
-  std::wstring StandIn(const std::wstring& fileName) {
+  // A copy of the sleeper (32-bit unless told) named fileName in the stand-in folder.
+  std::wstring StandIn(const std::wstring& fileName, const wchar_t* sleeper = kSleepers[0]) {
     const std::wstring path = stand_ins_ + L"\\" + fileName;
-    EXPECT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_sleeper.exe"), path));
+    EXPECT_TRUE(CopyFileTo(BuildArtifact(sleeper), path));
     return path;
   }
 
   // Keeps three copies running, so that a search right after a kill finds one while the killed
   // one is being restarted.
-  void StartWatchdog(const std::wstring& fileName) {
-    const std::wstring copy = StandIn(fileName);
+  void StartWatchdog(const std::wstring& fileName, const wchar_t* sleeper = kSleepers[0]) {
+    const std::wstring copy = StandIn(fileName, sleeper);
     ASSERT_TRUE(
         watchdog_.Start(BuildArtifact(L"tests/process/process_watchdog.exe"), L"\"" + copy + L"\" 3 --lifetime 120"));
     ASSERT_TRUE(WaitUntilFound(copy));
   }
 
-  // Runs the tool to its end and reads its log.
+  // Runs a copy of the tool to its end, with a TASKKILL.exe beside it and in its current folder,
+  // and reads its log.
   void RunReleaseTool() {
-    ChildProcess tool;
+    const std::wstring toolFolder = stand_ins_ + L"\\tool", currentFolder = stand_ins_ + L"\\current";
+    const std::wstring tool = toolFolder + L"\\QuorvaneReleaseTool.exe";
+    for (const std::wstring& folder : {toolFolder, currentFolder}) {
+      ASSERT_TRUE(CreateFolders(folder));
+      ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleepers[0]), folder + L"\\TASKKILL.exe"));
+    }
+    ASSERT_TRUE(CopyFileTo(BuildArtifact(L"app/QuorvaneReleaseTool.exe"), tool));
+    ChildProcess run;
+    wchar_t saved[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, saved);
+    SetCurrentDirectoryW(currentFolder.c_str());
     const ULONGLONG started = GetTickCount64();
-    ASSERT_TRUE(tool.Start(BuildArtifact(L"app/QuorvaneReleaseTool.exe")));
+    const bool startedRun = run.Start(tool);
+    SetCurrentDirectoryW(saved);
+    ASSERT_TRUE(startedRun);
     DWORD exitCode = 1;
-    ASSERT_TRUE(tool.Wait(kRunTimeoutMs, &exitCode)) << "the release tool hangs";
+    ASSERT_TRUE(run.Wait(kRunTimeoutMs, &exitCode)) << "the release tool hangs";
     std::printf("whole run of the release tool: %llu ms\n", GetTickCount64() - started);
     EXPECT_EQ(exitCode, 0u);
+    EXPECT_FALSE(FindProcessByName("\\taskkill.exe").IsValid()) << "a planted TASKKILL ran, or one outlived its kill";
     ASSERT_TRUE(ReadReleaseLog(root_ + L"\\ReleaseToolLog.txt", log_));
   }
 
@@ -113,24 +130,42 @@ class StopPhaseRelease : public testing::Test {
   std::vector<ReleaseLogLine> log_;
 };
 
-TEST_F(StopPhaseRelease, ClientThatIgnoresTheCloseRequestIsEnded) {
-  ChildProcess client;
-  ASSERT_TRUE(client.Start(StandIn(L"QuorvaneSoftware.exe"),
-                           L"--window Qel_Rw_Soft_UI --watch " + std::to_wstring(GetCurrentProcessId())));
-  ASSERT_TRUE(WaitForWindowClass(L"Qel_Rw_Soft_UI", kReadyTimeoutMs));
+// Either client process, of either bitness, that ignores the close request is ended, and the
+// release goes ahead.
+struct IgnoringClientCase {
+  const wchar_t* fileName;
+  const wchar_t* windowClass;
+  const wchar_t* sleeper;
+};
+const IgnoringClientCase kIgnoringClients[] = {
+    {L"QuorvaneSoftware.exe", L"Qel_Rw_Soft_UI", kSleepers[0]},
+    {L"QuorvaneSoftware.exe", L"Qel_Rw_Soft_UI", kSleepers[1]},
+    {L"QelSoftClient.exe", L"Qel_Rw_Tolu_UI", kSleepers[1]},
+};
 
-  RunReleaseTool();
-  DWORD exitCode = 1;
-  ASSERT_TRUE(client.Wait(kReadyTimeoutMs, &exitCode)) << "the client still runs";
-  EXPECT_EQ(exitCode, 0u);
-  const std::vector<std::string> messages = Messages(log_);
-  ASSERT_GE(messages.size(), 5u);
-  EXPECT_EQ(messages[0], "OnReleaseFile Begin");
-  EXPECT_EQ(messages[1], "OnReleaseFile Close Old Process");
-  EXPECT_EQ(messages[2], "OnReleaseFile Close Replace File");
-  EXPECT_EQ(messages[messages.size() - 2], "OnReleaseFile Client Run");
-  EXPECT_EQ(messages.back(), "OnReleaseFile End");
-  EXPECT_TRUE(PathExists(root_ + L"\\ToolFiePath.txt")) << "the release went ahead";
+TEST_F(StopPhaseRelease, ClientThatIgnoresTheCloseRequestIsEnded) {
+  for (const IgnoringClientCase& c : kIgnoringClients) {
+    SCOPED_TRACE(Narrow(c.sleeper) + " as " + Narrow(c.fileName));
+    ASSERT_TRUE(RemoveTree(root_) && CreateFolders(root_));
+    ChildProcess client;
+    ASSERT_TRUE(client.Start(StandIn(c.fileName, c.sleeper), L"--window " + std::wstring(c.windowClass) + L" --watch " +
+                                                                 std::to_wstring(GetCurrentProcessId())));
+    ASSERT_TRUE(WaitForWindowClass(c.windowClass, kReadyTimeoutMs));
+
+    RunReleaseTool();
+    DWORD exitCode = 1;
+    ASSERT_TRUE(client.Wait(kReadyTimeoutMs, &exitCode)) << "the client still runs";
+    EXPECT_EQ(exitCode, 0u);
+    const std::vector<std::string> messages = Messages(log_);
+    ASSERT_GE(messages.size(), 5u);
+    EXPECT_EQ(messages[0], "OnReleaseFile Begin");
+    EXPECT_EQ(messages[1], "OnReleaseFile Close Old Process");
+    EXPECT_EQ(messages[2], "OnReleaseFile Close Replace File");
+    EXPECT_EQ(messages[messages.size() - 2], "OnReleaseFile Client Run");
+    EXPECT_EQ(messages.back(), "OnReleaseFile End");
+    EXPECT_TRUE(PathExists(root_ + L"\\ToolFiePath.txt")) << "the release went ahead";
+    EXPECT_TRUE(EndProcessesUnder(root_));  // the client the tool launched
+  }
 }
 
 TEST_F(StopPhaseRelease, ClientThatCannotBeEndedDoesNotHoldTheReleaseBack) {
@@ -147,30 +182,36 @@ TEST_F(StopPhaseRelease, ClientThatCannotBeEndedDoesNotHoldTheReleaseBack) {
 }
 
 TEST_F(StopPhaseRelease, SecondClientThatIsRestartedCancelsTheRelease) {
-  // What the release would replace or launch: the old skin archive and a client program.
-  const std::string skin = "the old skin archive";
-  ASSERT_TRUE(WriteFileBytes(root_ + L"\\ImgRes.zip", skin));
-  ASSERT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_sleeper.exe"), root_ + L"\\QuorvaneSoftware.exe"));
-  StartWatchdog(L"QelSoftClient.exe");
+  for (const wchar_t* sleeper : kSleepers) {
+    SCOPED_TRACE(Narrow(sleeper));
+    ASSERT_TRUE(RemoveTree(root_) && CreateFolders(root_));
+    // What the release would replace or launch: the old skin archive and a client program.
+    const std::string skin = "the old skin archive";
+    ASSERT_TRUE(WriteFileBytes(root_ + L"\\ImgRes.zip", skin));
+    ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleepers[0]), root_ + L"\\QuorvaneSoftware.exe"));
+    StartWatchdog(L"QelSoftClient.exe", sleeper);
 
-  RunReleaseTool();
-  const std::vector<std::string> expected = {"OnReleaseFile Begin", "OnReleaseFile Close Old Process",
-                                             "OnReleaseFile Close Replace File", "OnReleaseFile Client Run",
-                                             "OnReleaseFile End"};
-  ASSERT_EQ(Messages(log_), expected);
-  const std::vector<std::wstring> files = {L"ImgRes.zip", L"QuorvaneSoftware.exe", L"ReleaseToolLog.txt"};
-  EXPECT_EQ(ListFolder(root_), files) << "nothing written or unpacked";
-  std::string kept;
-  EXPECT_TRUE(ReadFileBytes(root_ + L"\\ImgRes.zip", kept) && kept == skin) << "the skin archive was replaced";
-  EXPECT_FALSE(FindProcessByName(Narrow(root_).c_str()).IsValid()) << "the client was launched";
+    RunReleaseTool();
+    watchdog_.End();
+    const std::vector<std::string> expected = {"OnReleaseFile Begin", "OnReleaseFile Close Old Process",
+                                               "OnReleaseFile Close Replace File", "OnReleaseFile Client Run",
+                                               "OnReleaseFile End"};
+    ASSERT_EQ(Messages(log_), expected);
+    const std::vector<std::wstring> files = {L"ImgRes.zip", L"QuorvaneSoftware.exe", L"ReleaseToolLog.txt"};
+    EXPECT_EQ(ListFolder(root_), files) << "nothing written or unpacked";
+    std::string kept;
+    EXPECT_TRUE(ReadFileBytes(root_ + L"\\ImgRes.zip", kept) && kept == skin) << "the skin archive was replaced";
+    EXPECT_FALSE(FindProcessByName(Narrow(root_).c_str()).IsValid()) << "the client was launched";
 
-  // From "Begin" to "Close Replace File": the second loop kills until the budget, counted from
-  // just before "Begin", is spent, and leaves within the rest of one pass; the tray sweep between
-  // takes next to no time under Xvfb, which has no notification toolbar.
-  const long elapsed = MillisecondsBetween(log_[0], log_[2]);
-  std::printf("stop phase with a restarted second client: %ld ms\n", elapsed);
-  EXPECT_GE(elapsed, kBudgetMs - 500) << "gave up before the budget was spent";
-  EXPECT_LE(elapsed, kBudgetMs + kOnePassMs) << "ran beyond the budget plus one pass";
+    // From "Begin" to "Close Replace File": the second loop kills until the budget, counted from
+    // just before "Begin", is spent, and leaves within the rest of one pass; the tray sweep between
+    // takes next to no time under Xvfb, which has no notification toolbar.
+    const long elapsed = MillisecondsBetween(log_[0], log_[2]);
+    std::printf("stop phase with a restarted second client: %ld ms\n", elapsed);
+    EXPECT_GE(elapsed, kBudgetMs - 500) << "gave up before the budget was spent";
+    EXPECT_LE(elapsed, kBudgetMs + kOnePassMs) << "ran beyond the budget plus one pass";
+    EXPECT_TRUE(EndProcessesUnder(stand_ins_ + L"\\QelSoftClient.exe"));  // the copies left by the watchdog
+  }
 }
 
 }  // namespace

@@ -120,7 +120,8 @@ class StopPhaseRelease : public testing::Test {
     ASSERT_TRUE(run.Wait(kRunTimeoutMs, &exitCode)) << "the release tool hangs";
     std::printf("whole run of the release tool: %llu ms\n", GetTickCount64() - started);
     EXPECT_EQ(exitCode, 0u);
-    EXPECT_FALSE(FindProcessByName("\\taskkill.exe").IsValid()) << "a planted TASKKILL ran, or one outlived its kill";
+    for (const std::wstring& folder : {toolFolder, currentFolder})
+      EXPECT_FALSE(FindProcessByName(Narrow(folder + L"\\TASKKILL.exe").c_str()).IsValid()) << "planted TASKKILL ran";
     ASSERT_TRUE(ReadReleaseLog(root_ + L"\\ReleaseToolLog.txt", log_));
   }
 

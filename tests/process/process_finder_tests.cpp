@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr DWORD kReadyTimeoutMs = 15000;
+constexpr DWORD kReadyTimeoutMs = 120000;  // hang guard: a start takes a minute or more under qemu
 constexpr DWORD kEndTimeoutMs = 15000;
 constexpr int kPathCut = 259;  // characters of a module path that the finder compares
 const wchar_t kSleeper[] = L"tests/process/process_sleeper.exe";
@@ -242,66 +242,44 @@ TEST_F(ProcessFinder, HandsOutAHandleWithTheKillRightsOnly) {
 }
 
 // A TASKKILL.exe beside the starting program or in the current folder is what a search for the
-// bare name would start (Wine searches as Windows does). Without the terminate right, only the
-// system's command can end the target; a planted copy, had it run, would still be running.
-struct PlantCase {
-  const char* where;
-  bool besideTheProgram;  // else in the current folder
-};
-const PlantCase kPlantCases[] = {{"beside the program", true}, {"in the current folder", false}};
-
+// bare name would start (Wine searches as Windows does). Without the terminate right only the
+// system's command can end the target; a planted copy that ran would still be running.
 TEST_F(ProcessFinder, PlantedTaskkillNeverRunsAndTheSystemsEndsTheProcess) {
-  for (const PlantCase& c : kPlantCases) {
-    SCOPED_TRACE(c.where);
-    wchar_t own[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
-    std::wstring plantFolder = own;
-    plantFolder = c.besideTheProgram ? plantFolder.substr(0, plantFolder.rfind(L'\\')) : folder_;
-    const std::wstring planted = plantFolder + L"\\TASKKILL.exe";
+  wchar_t own[MAX_PATH], saved[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameW(nullptr, own, MAX_PATH), 0u);
+  *wcsrchr(own, L'\\') = 0;
+  GetCurrentDirectoryW(MAX_PATH, saved);
+  for (const std::wstring& folder : {std::wstring(own), folder_}) {  // beside the test; the current folder
+    const std::wstring planted = folder + L"\\TASKKILL.exe";
     ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper), planted));
-    wchar_t saved[MAX_PATH];
-    GetCurrentDirectoryW(MAX_PATH, saved);
-    SetCurrentDirectoryW(folder_.c_str());
-
     ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
     ScopedHandle limited(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, child.Id()));
-    ASSERT_TRUE(limited.IsValid());
     const HANDLE raw = limited.Get();
+    SetCurrentDirectoryW(folder_.c_str());
     KillProcess(std::move(limited));
     SetCurrentDirectoryW(saved);
-    // Asked before anything here opens a handle that could take the same value.
-    const bool handleKept = GetProcessId(raw) == child.Id();
-    // A command left running (slower than the wait) must find the target's id still taken.
+    const bool handleKept = GetProcessId(raw) == child.Id();  // before a new handle can take its value
+    // A command slower than the wait must still find the target's id taken.
     EXPECT_TRUE(handleKept || !FindProcessByName("\\taskkill.exe").IsValid()) << "a TASKKILL outlived the handle";
     EXPECT_TRUE(child.Wait(kEndTimeoutMs)) << "the system's TASKKILL did not end the process";
     if (handleKept) CloseHandle(raw);
-    ScopedHandle ranPlanted = FindProcessByName(Narrow(planted).c_str());
-    EXPECT_FALSE(ranPlanted.IsValid()) << "the planted TASKKILL ran";
-    if (ranPlanted.IsValid()) {
-      TerminateProcess(ranPlanted.Get(), 1);
-      WaitForSingleObject(ranPlanted.Get(), kEndTimeoutMs);
-    }
+    EXPECT_FALSE(FindProcessByName(Narrow(planted).c_str()).IsValid()) << "the planted TASKKILL ran";
+    EndStrays(Narrow(planted).c_str());
     EXPECT_TRUE(RemoveTree(planted));
   }
 }
 
 TEST_F(ProcessFinder, HandleOfATargetStaysOpenWhileItsCommandStillRuns) {
-  // A command that never ends plays a TASKKILL that outlives the 2000 ms wait.
   ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
-  const std::wstring slowCommand = folder_ + L"\\slow\\taskkill.exe";
-  ASSERT_TRUE(CreateFolders(folder_ + L"\\slow"));
+  const std::wstring slowCommand = folder_ + L"\\taskkill.exe";  // a sleeper: outlives the 2000 ms wait
   ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper), slowCommand));
   ScopedHandle found = FindProcessByName("QuorvaneSoftware.exe");
-  ASSERT_EQ(IdOf(found), child.Id());
   const HANDLE raw = found.Get();
   KillProcessWithCommand(std::move(found), Narrow(slowCommand).c_str());
-  // Asked before this test opens anything that could be given the same handle value.
   EXPECT_EQ(GetProcessId(raw), child.Id()) << "the target's handle was closed while its command ran";
   ASSERT_TRUE(child.Wait(kEndTimeoutMs));
   CloseHandle(raw);
-  ScopedHandle command = FindProcessByName(Narrow(slowCommand).c_str());
-  EXPECT_TRUE(command.IsValid()) << "the stand-in command was not started by its path";
-  if (command.IsValid()) TerminateProcess(command.Get(), 1);
-}
+  EXPECT_TRUE(FindProcessByName(Narrow(slowCommand).c_str()).IsValid()) << "the command was not started by its path";
+}  // TearDown ends the command
 
 }  // namespace

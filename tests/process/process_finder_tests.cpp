@@ -251,8 +251,8 @@ TEST_F(ProcessFinder, PlantedTaskkillNeverRunsAndTheSystemsEndsTheProcess) {
   GetCurrentDirectoryW(MAX_PATH, saved);
   for (const std::wstring& folder : {std::wstring(own), folder_}) {  // beside the test; the current folder
     const std::wstring planted = folder + L"\\TASKKILL.exe";
-    ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper), planted));
-    ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
+    ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper64), planted));
+    ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe", L"", kSleeper64);
     ScopedHandle limited(OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, child.Id()));
     const HANDLE raw = limited.Get();
     SetCurrentDirectoryW(folder_.c_str());
@@ -270,9 +270,9 @@ TEST_F(ProcessFinder, PlantedTaskkillNeverRunsAndTheSystemsEndsTheProcess) {
 }
 
 TEST_F(ProcessFinder, HandleOfATargetStaysOpenWhileItsCommandStillRuns) {
-  ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe");
+  ChildProcess& child = StartCopy(L"QuorvaneSoftware.exe", L"", kSleeper64);
   const std::wstring slowCommand = folder_ + L"\\taskkill.exe";  // a sleeper: outlives the 2000 ms wait
-  ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper), slowCommand));
+  ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleeper64), slowCommand));
   ScopedHandle found = FindProcessByName("QuorvaneSoftware.exe");
   const HANDLE raw = found.Get();
   KillProcessWithCommand(std::move(found), Narrow(slowCommand).c_str());

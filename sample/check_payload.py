@@ -1,20 +1,35 @@
 #!/usr/bin/env python3
-"""Checks a vendor's payload folder before the build embeds it.
+"""Checks a vendor's payload before the build embeds it.
 
-usage: check_payload.py PAYLOAD_DIR
+usage: check_payload.py [--ziptool ZIPTOOL] [--lenient] PAYLOAD_DIR
+       check_payload.py [--ziptool ZIPTOOL] [--lenient] --archive ARCHIVE [--shown-as TEXT]
 
-Each of ImgRes.zip, Drivers.zip and SoftQuorvane.zip must exist and be ZIP data, and
-SoftQuorvane.zip must name QuorvaneSoftware.exe at its top level, since the release tool launches
-that file after unpacking. The check is deliberately lenient beyond that: the archives are the
-vendor's, and damaged or hostile ones are embedded on purpose to test the release tool's reader,
-so nothing here reads entry data or trusts the counts and offsets an archive claims.
+The payload folder holds, for each of ImgRes, Drivers and SoftQuorvane, either the archive
+(ImgRes.zip, ...) or a folder of that name, which the build packs (pack_payload.py); not both.
+Each archive must be ZIP data, and SoftQuorvane must hold QuorvaneSoftware.exe at its top level,
+since the release tool launches that file after unpacking. --archive checks one archive, whose
+file name says which of the three it is; --shown-as is the name its messages give it.
 
-Prints one line per problem, each naming its file, and exits with 1 if there is any.
+With --ziptool (a ziptool built for this machine), every entry is also tried with the release
+tool's own code: SoftQuorvane.zip is unpacked with the release's folder extraction ("ziptool
+extract"), and every entry that it would not install is a problem; every entry of the other two
+must read whole with the reader ("ziptool test"). The rules are ziptool's, never repeated here.
+--lenient reports those entries as warnings instead, for payloads that are damaged or hostile on
+purpose; what cannot work at all (a missing or non-ZIP archive, no client program) stays a problem.
+
+Prints one line per problem, each naming its archive (and entry), and exits with 1 if there is any.
 """
 
+import argparse
+import os
+import subprocess
+import tempfile
 import struct
 import sys
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import pack_payload  # noqa: E402
 
 ARCHIVES = ("ImgRes.zip", "Drivers.zip", "SoftQuorvane.zip")
 CLIENT_ARCHIVE = "SoftQuorvane.zip"
@@ -83,43 +98,136 @@ def names_top_level_file(names, wanted):
     return any(name.lower() == wanted for name in names)
 
 
-def problems_in(folder):
-    problems = []
-    for archive in ARCHIVES:
-        path = folder / archive
-        if not path.is_file():
-            problems.append(f"{path}: missing (the payload folder must hold {', '.join(ARCHIVES)})")
-            continue
-        data = path.read_bytes()
-        if not is_zip_data(data):
-            problems.append(f"{path}: not a ZIP archive")
-            continue
-        if archive == CLIENT_ARCHIVE and not names_top_level_file(central_names(data), CLIENT_EXECUTABLE):
-            problems.append(f"{path}: has no {CLIENT_EXECUTABLE} at its top level, "
-                            f"so the release tool would have nothing to launch")
-    return problems
+# The longest install root a normal Windows account has: "C:\\Users\\" + a user name of at most 20
+# characters + "\\AppData\\Roaming\\Quorvane\\Software". The trial extraction runs in a folder of
+# that length, so a name that would make a path too long on Windows is too long here as well.
+INSTALL_ROOT_LENGTH = 9 + 20 + 34
+
+# What each of folder extraction's events means for the vendor; an event not listed here is shown
+# as ziptool gives it.
+UNZIP_EVENTS = {
+    "Refused Name": "its name would leave the install folder, names a device or a stream, or was cut",
+    "Path Too Long": "its path below the install folder is too long",
+    "Data Corrupt": "its data does not match its size or CRC-32",
+    "Password Mismatch": "it is encrypted, and the release has no password",
+    "Read Failed": "its data cannot be read or decompressed",
+    "Unreadable Entry": "its records in the archive are broken",
+}
 
 
-def warnings_in(folder):
+def structure_problems(path, data, archive):
+    """What makes an archive unusable whatever its entries hold."""
+    if not is_zip_data(data):
+        return [f"{path}: not a ZIP archive"]
+    if archive == CLIENT_ARCHIVE and not names_top_level_file(central_names(data), CLIENT_EXECUTABLE):
+        return [f"{path}: has no {CLIENT_EXECUTABLE} at its top level, "
+                f"so the release tool would have nothing to launch"]
+    return []
+
+
+def structure_warnings(path, data):
     """What the build accepts but the release tool's reader will likely refuse."""
-    warnings = []
+    if is_zip_data(data) and END_RECORD not in data[-END_SEARCH_SPAN:]:
+        return [f"{path}: no ZIP end record in its last {END_SEARCH_SPAN} bytes"]
+    return []
+
+
+def trial_folder(base):
+    padding = INSTALL_ROOT_LENGTH - len(base) - 1
+    return os.path.join(base, "q" * max(padding, 1))
+
+
+def failing_entries(ziptool, path, archive):
+    """(entry, why) for every entry that the release would not install (the client archive) or
+    that does not read whole (the others); an archive that cannot be opened gives one (None, why)."""
+    with tempfile.TemporaryDirectory(prefix="quorvane-check-") as scratch:
+        if archive == CLIENT_ARCHIVE:
+            command, verdict = [ziptool, "extract", str(path), trial_folder(scratch)], "not installed by the release"
+        else:
+            command, verdict = [ziptool, "test", str(path)], "does not read whole"
+        result = subprocess.run(command, capture_output=True)
+    failures = []
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        index, name, why = (line.split("\t", 2) + ["", ""])[:3]
+        why = why.split(": ", 1)[-1]
+        if why in UNZIP_EVENTS:
+            why = f"{why} ({UNZIP_EVENTS[why]})"
+        failures.append((name or f"#{index}", f"{verdict}: {why}"))
+    if result.returncode != 0 and not failures:
+        message = result.stderr.decode("utf-8", "replace").strip().splitlines() or ["no output"]
+        failures.append((None, f"the release tool's reader cannot use it ({message[0].removeprefix('ziptool: ')})"))
+    return failures
+
+
+def check_archive(path, archive, options, shown=None):
+    """(problems, warnings) of one archive file."""
+    shown = shown or str(path)
+    data = Path(path).read_bytes()
+    problems = structure_problems(shown, data, archive)
+    warnings = structure_warnings(shown, data)
+    if problems or not options.ziptool:
+        return problems, warnings
+    lines = [f"{shown}: {why}" if entry is None else f'{shown}: entry "{entry}": {why}'
+             for entry, why in failing_entries(options.ziptool, path, archive)]
+    return (problems, warnings + lines) if options.lenient else (problems + lines, warnings)
+
+
+def check_folder_source(folder, archive, options):
+    """A folder that the build will pack: what packing refuses, the client program, and with
+    ziptool everything an archive is checked for."""
+    entries, problems = pack_payload.scan(folder)
+    if problems:
+        return problems, []
+    shown = f"{folder}{os.sep}"
+    names = [name.encode("utf-8") for name, _ in entries]
+    if archive == CLIENT_ARCHIVE and not names_top_level_file(names, CLIENT_EXECUTABLE):
+        return [f"{shown}: has no {CLIENT_EXECUTABLE} at its top level, "
+                f"so the release tool would have nothing to launch"], []
+    if not options.ziptool:
+        return [], []
+    with tempfile.TemporaryDirectory(prefix="quorvane-pack-") as scratch:
+        packed = Path(scratch) / archive
+        pack_payload.pack(folder, packed, pack_payload.entry_date())
+        return check_archive(packed, archive, options, shown)
+
+
+def check_payload_dir(folder, options):
+    problems, warnings = [], []
     for archive in ARCHIVES:
-        path = folder / archive
-        if path.is_file():
-            data = path.read_bytes()
-            if is_zip_data(data) and END_RECORD not in data[-END_SEARCH_SPAN:]:
-                warnings.append(f"{path}: no ZIP end record in its last {END_SEARCH_SPAN} bytes")
-    return warnings
+        path, source = folder / archive, folder / archive.removesuffix(".zip")
+        if path.exists() and source.is_dir():
+            problems.append(f"{path} and {source}{os.sep}: both present; keep the archive or the folder")
+        elif source.is_dir():
+            found = check_folder_source(source, archive, options)
+            problems, warnings = problems + found[0], warnings + found[1]
+        elif path.is_file():
+            found = check_archive(path, archive, options)
+            problems, warnings = problems + found[0], warnings + found[1]
+        else:
+            problems.append(f"{path}: missing (the payload folder must hold {', '.join(ARCHIVES)} "
+                            f"or folders of those names)")
+    return problems, warnings
 
 
 def main(argv):
-    if len(argv) != 2:
-        print(__doc__.strip().splitlines()[2], file=sys.stderr)
-        return 2
-    folder = Path(argv[1])
-    for warning in warnings_in(folder):
+    usage = "\n".join(__doc__.strip().splitlines()[2:4]).removeprefix("usage: ")
+    parser = argparse.ArgumentParser(usage=usage)
+    parser.add_argument("--ziptool")
+    parser.add_argument("--lenient", action="store_true")
+    parser.add_argument("--archive", action="store_true")
+    parser.add_argument("--shown-as")
+    parser.add_argument("path", type=Path)
+    options = parser.parse_args(argv[1:])
+    if options.archive:
+        archive = options.path.name
+        if archive not in ARCHIVES or not options.path.is_file():
+            print(f"{options.path}: not one of the payload archives {', '.join(ARCHIVES)}")
+            return 1
+        problems, warnings = check_archive(options.path, archive, options, options.shown_as)
+    else:
+        problems, warnings = check_payload_dir(options.path, options)
+    for warning in warnings:
         print("warning: " + warning)
-    problems = problems_in(folder)
     for problem in problems:
         print(problem)
     return 1 if problems else 0

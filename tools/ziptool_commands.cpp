@@ -113,6 +113,26 @@ int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* 
   return allWritten ? 0 : 1;
 }
 
+namespace {
+
+// Reads one entry whole in 16,384-byte chunks, handing each to out (null: the bytes are only
+// checked). Answers Ok, the reader's failure, or WriteFailed when out refused a chunk.
+ArchiveResult ReadEntryWhole(ArchiveHandle handle, std::int32_t index, std::uint32_t size, std::FILE* out) {
+  static unsigned char buffer[kChunkSize];
+  std::uint32_t delivered = 0;
+  for (;;) {
+    const ArchiveResult result = ExtractEntryToMemory(handle, index, buffer, kChunkSize);
+    if (result != ArchiveResult::MoreData && result != ArchiveResult::Ok) return result;
+    // Ok answers the call that delivered the last bytes: the rest of the size is in the buffer.
+    const std::uint32_t chunk = result == ArchiveResult::MoreData ? kChunkSize : size - delivered;
+    if (out != nullptr && std::fwrite(buffer, 1, chunk, out) != chunk) return ArchiveResult::WriteFailed;
+    delivered += chunk;
+    if (result == ArchiveResult::Ok) return result;
+  }
+}
+
+}  // namespace
+
 int RunCat(const char16_t* archivePath, std::int32_t index, const char* password) {
   ArchiveCloser archive{OpenOrReport(archivePath, password)};
   if (archive.handle == nullptr) return 1;
@@ -122,23 +142,40 @@ int RunCat(const char16_t* archivePath, std::int32_t index, const char* password
     std::fprintf(stderr, "ziptool: entry %d cannot be described (0x%08X)\n", index, Code(described));
     return 1;
   }
-  const auto size = static_cast<std::uint32_t>(info.uncompressedSize);
-  static unsigned char buffer[kChunkSize];
-  std::uint32_t written = 0;
-  for (;;) {
-    const ArchiveResult result = ExtractEntryToMemory(archive.handle, index, buffer, kChunkSize);
-    if (result != ArchiveResult::MoreData && result != ArchiveResult::Ok) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "ziptool: entry %d: %s (0x%08X)\n", index, Reason(result), Code(result));
-      return 1;
-    }
-    // Ok answers the call that delivered the last bytes: the rest of the size is in the buffer.
-    const std::uint32_t chunk = result == ArchiveResult::MoreData ? kChunkSize : size - written;
-    if (std::fwrite(buffer, 1, chunk, stdout) != chunk) {
-      std::fprintf(stderr, "ziptool: writing to standard output failed\n");
-      return 1;
-    }
-    written += chunk;
-    if (result == ArchiveResult::Ok) return std::fflush(stdout) == 0 ? 0 : 1;
+  const ArchiveResult result =
+      ReadEntryWhole(archive.handle, index, static_cast<std::uint32_t>(info.uncompressedSize), stdout);
+  if (result == ArchiveResult::WriteFailed) {
+    std::fprintf(stderr, "ziptool: writing to standard output failed\n");
+    return 1;
   }
+  std::fflush(stdout);
+  if (result != ArchiveResult::Ok) {
+    std::fprintf(stderr, "ziptool: entry %d: %s (0x%08X)\n", index, Reason(result), Code(result));
+    return 1;
+  }
+  return std::ferror(stdout) ? 1 : 0;
+}
+
+int RunTest(const char16_t* archivePath, const char* password) {
+  ArchiveCloser archive{OpenOrReport(archivePath, password)};
+  if (archive.handle == nullptr) return 1;
+  int failures = 0;
+  const std::int32_t count = EntryCount(archive.handle);
+  for (std::int32_t index = 0; index < count; ++index) {
+    ArchiveEntryInfo info;
+    ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
+    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong) {
+      std::printf("%d\t%s\tnot read: its records are broken (0x%08X)\n", index, Utf8(info.name).c_str(), Code(result));
+      ++failures;
+      continue;
+    }
+    result = ReadEntryWhole(archive.handle, index, static_cast<std::uint32_t>(info.uncompressedSize), nullptr);
+    if (result != ArchiveResult::Ok) {
+      std::printf("%d\t%s\tnot read: %s (0x%08X)\n", index, Utf8(info.name).c_str(), Reason(result), Code(result));
+      ++failures;
+    }
+  }
+  std::fflush(stdout);
+  if (failures > 0) std::fprintf(stderr, "ziptool: %d entries not read whole\n", failures);
+  return failures == 0 ? 0 : 1;
 }

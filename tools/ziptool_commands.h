@@ -1,4 +1,4 @@
-// ziptool's three commands over the public reader API. Paths are UTF-16; the password is the
+// ziptool's four commands over the public reader API. Paths are UTF-16; the password is the
 // narrow byte string the archive was encrypted with (null: none). Each answers the exit status:
 // 0 success, 1 failure (a line on standard error says why).
 #pragma once
@@ -13,3 +13,6 @@ int RunList(const char16_t* archivePath, const char* password);
 int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* password);
 // Writes one entry's bytes to standard output, read in 16,384-byte chunks.
 int RunCat(const char16_t* archivePath, std::int32_t index, const char* password);
+// Reads every entry whole, as cat does, and keeps nothing; one line per entry that does not read
+// whole: "<index>\t<name>\tnot read: <why>". 0 only when every entry did.
+int RunTest(const char16_t* archivePath, const char* password);

@@ -2,6 +2,7 @@
 //   ziptool list ARCHIVE [PASSWORD]
 //   ziptool extract ARCHIVE FOLDER [PASSWORD]
 //   ziptool cat ARCHIVE INDEX [PASSWORD]
+//   ziptool test ARCHIVE [PASSWORD]
 // Arguments arrive as UTF-16 on Windows (wmain) and as UTF-8 elsewhere; the password is passed
 // to the reader as UTF-8 bytes.
 #include <cstdio>
@@ -26,7 +27,8 @@ int Usage(const char* problem) {
                "ziptool: %s\n"
                "usage: ziptool list ARCHIVE [PASSWORD]\n"
                "       ziptool extract ARCHIVE FOLDER [PASSWORD]\n"
-               "       ziptool cat ARCHIVE INDEX [PASSWORD]\n",
+               "       ziptool cat ARCHIVE INDEX [PASSWORD]\n"
+               "       ziptool test ARCHIVE [PASSWORD]\n",
                problem);
   return kUsageStatus;
 }
@@ -50,7 +52,7 @@ std::string ToUtf8(const std::u16string& text) {
 int Run(const std::vector<std::u16string>& args) {
   if (args.empty()) return Usage("missing command");
   const std::string command = ToUtf8(args[0]);
-  if (command != "list" && command != "extract" && command != "cat") {
+  if (command != "list" && command != "extract" && command != "cat" && command != "test") {
     return Usage(("unknown command '" + command + "'").c_str());
   }
   if (args.size() < 2) return Usage("missing ARCHIVE");
@@ -72,6 +74,7 @@ int Run(const std::vector<std::u16string>& args) {
     return RunCat(archive.c_str(), index, passwordAt(3, &password));
   }
   if (args.size() > 3) return Usage("too many arguments");
+  if (command == "test") return RunTest(archive.c_str(), passwordAt(2, &password));
   return RunList(archive.c_str(), passwordAt(2, &password));
 }
 

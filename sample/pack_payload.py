@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""Packs a vendor's payload folder (ImgRes, Drivers or SoftQuorvane) into its archive.
+
+usage: pack_payload.py FOLDER ARCHIVE
+
+The archive depends only on the names and bytes below FOLDER: entries in sorted order with "/"
+separators, a folder entry for every folder, files deflated at level 9, every entry stamped with
+one time (SOURCE_DATE_EPOCH when set, else the payload's fixed release date) and the attributes a
+Windows archiver records. File times, permissions, owners and the order the file system lists
+names in are left out, so the same folder gives the same bytes on every machine with the same zlib.
+
+Links and special files are refused rather than followed: a link could pull files from outside
+the folder into a shipped program, or loop. Prints one line per refused name and exits with 1.
+"""
+
+import os
+import shutil
+import stat
+import sys
+import time
+import zipfile
+from pathlib import Path
+
+FIXED_DATE = (2024, 3, 18, 9, 30, 0)  # the default payload's release date (make_payload.py)
+DOS_DATE_RANGE = ((1980, 1, 1, 0, 0, 0), (2107, 12, 31, 23, 59, 58))
+FILE_ATTRIBUTES = 0x20  # FILE_ATTRIBUTE_ARCHIVE, as Windows archivers record a file
+FOLDER_ATTRIBUTES = 0x10  # FILE_ATTRIBUTE_DIRECTORY
+MADE_ON_WINDOWS = 0  # the "version made by" host, whatever the build host is
+ZIP_VERSION = 20  # deflate and folders: what every reader of this payload supports
+COMPRESS_LEVEL = 9
+
+
+def entry_date(environment=os.environ):
+    """The one time every entry carries: SOURCE_DATE_EPOCH (UTC) when set, kept within the DOS
+    date range, else the fixed release date."""
+    epoch = environment.get("SOURCE_DATE_EPOCH", "").strip()
+    if not epoch:
+        return FIXED_DATE
+    if not epoch.isdigit():
+        raise ValueError(f"SOURCE_DATE_EPOCH={epoch!r} is not a count of seconds")
+    date = time.gmtime(min(int(epoch), 2**32 * 2))[:6]
+    return min(max(date, DOS_DATE_RANGE[0]), DOS_DATE_RANGE[1])
+
+
+def scan(folder):
+    """(entries, problems): entries are (name, path or None for a folder) in name order;
+    problems name what cannot be packed."""
+    entries, problems = [], []
+
+    def unlisted(error):  # a folder that cannot be listed would silently drop files from the archive
+        problems.append(f"{error.filename}: cannot be listed ({error.strerror})")
+
+    for parent, folders, files in os.walk(folder, onerror=unlisted):
+        for name in folders + files:
+            path = os.path.join(parent, name)
+            relative = Path(os.path.relpath(path, folder)).as_posix()
+            mode = os.lstat(path).st_mode
+            try:
+                relative.encode("utf-8")
+            except UnicodeEncodeError:
+                problems.append(f"{path}: the name is not UTF-8 text")
+                continue
+            if stat.S_ISLNK(mode):
+                problems.append(f"{path}: a link; put the file or folder itself in the payload")
+            elif stat.S_ISDIR(mode):
+                entries.append((relative + "/", None))
+            elif stat.S_ISREG(mode):
+                entries.append((relative, path))
+            else:
+                problems.append(f"{path}: not a regular file")
+    entries.sort(key=lambda entry: entry[0].encode("utf-8"))
+    return entries, problems
+
+
+def entry_info(name, date, is_folder):
+    info = zipfile.ZipInfo(name, date_time=date)
+    info.create_system = MADE_ON_WINDOWS
+    info.create_version = info.extract_version = ZIP_VERSION
+    info.external_attr = FOLDER_ATTRIBUTES if is_folder else FILE_ATTRIBUTES
+    info.compress_type = zipfile.ZIP_STORED if is_folder else zipfile.ZIP_DEFLATED
+    return info
+
+
+def pack(folder, archive, date):
+    """Writes the archive next to its final name and moves it there only when complete."""
+    entries, problems = scan(folder)
+    if problems:
+        return problems
+    partial = Path(str(archive) + ".partial")
+    partial.parent.mkdir(parents=True, exist_ok=True)
+    with zipfile.ZipFile(partial, "w", compresslevel=COMPRESS_LEVEL) as output:
+        for name, path in entries:
+            info = entry_info(name, date, path is None)
+            if path is None:
+                output.writestr(info, b"")
+                continue
+            info.file_size = os.path.getsize(path)
+            with open(path, "rb") as source, output.open(info, "w") as target:
+                shutil.copyfileobj(source, target, 1 << 20)
+    os.replace(partial, archive)
+    return []
+
+
+def main(argv):
+    if len(argv) != 3:
+        print(__doc__.strip().splitlines()[2], file=sys.stderr)
+        return 2
+    folder, archive = Path(argv[1]), Path(argv[2])
+    if not folder.is_dir():
+        print(f"{folder}: not a folder")
+        return 1
+    try:
+        problems = pack(folder, archive, entry_date())
+    except (OSError, ValueError) as error:
+        problems = [f"{folder}: {error}"]
+    for problem in problems:
+        print(problem)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -4,7 +4,8 @@
 # brings its ziptool up to date on every build, so a change of the reader's rules checks the payload
 # again. QUORVANE_HOST_ZIPTOOL names a ready one instead (the build tests share the outer build's).
 #
-# Defines QUORVANE_HOST_ZIPTOOL_PROGRAM and the target quorvane_host_ziptool, which makes it.
+# Defines QUORVANE_HOST_ZIPTOOL_PROGRAM and the target quorvane_host_ziptool, which makes it
+# (in a host build, ziptool itself).
 
 set(QUORVANE_HOST_ZIPTOOL "" CACHE FILEPATH "A ziptool built for the build machine; empty: built in <build>/host-tools")
 
@@ -22,9 +23,10 @@ endif()
 set(host_tools ${CMAKE_BINARY_DIR}/host-tools)
 if(NOT EXISTS ${host_tools}/CMakeCache.txt)
   message(STATUS "Configuring the host tools in ${host_tools}")
-  # The cross toolchain must reach the host build neither through the cache nor the environment.
+  # The cross toolchain must reach the host build neither through the cache nor the environment:
+  # a first configuration puts the cross compilers into CC and CXX while it runs.
   execute_process(
-    COMMAND ${CMAKE_COMMAND} -E env --unset=CMAKE_TOOLCHAIN_FILE
+    COMMAND ${CMAKE_COMMAND} -E env --unset=CMAKE_TOOLCHAIN_FILE --unset=CC --unset=CXX --unset=RC
             ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${host_tools} -G ${CMAKE_GENERATOR}
             -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TOOLS_ONLY=ON
     RESULT_VARIABLE host_result
@@ -38,7 +40,7 @@ endif()
 set(QUORVANE_HOST_ZIPTOOL_PROGRAM ${host_tools}/tools/ziptool)
 add_custom_target(quorvane_host_ziptool
   # Its own make, not a child of the outer one (which would warn that it gets no job slots).
-  COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS ${CMAKE_COMMAND} --build ${host_tools} --target ziptool
+  COMMAND ${CMAKE_COMMAND} -E env --unset=MAKEFLAGS --unset=MFLAGS --unset=MAKELEVEL ${CMAKE_COMMAND} --build ${host_tools} --target ziptool
   BYPRODUCTS ${QUORVANE_HOST_ZIPTOOL_PROGRAM}
   COMMENT "Bringing the host ziptool up to date for the payload check"
   VERBATIM)

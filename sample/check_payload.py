@@ -154,8 +154,9 @@ def failing_entries(ziptool, path, archive):
             why = f"{why} ({UNZIP_EVENTS[why]})"
         failures.append((name or f"#{index}", f"{verdict}: {why}"))
     if result.returncode != 0 and not failures:
-        message = result.stderr.decode("utf-8", "replace").strip().splitlines() or ["no output"]
-        failures.append((None, f"the release tool's reader cannot use it ({message[0].removeprefix('ziptool: ')})"))
+        message = (result.stderr.decode("utf-8", "replace").strip().splitlines() or ["no output"])[0]
+        message = message.removeprefix("ziptool: ").replace(str(path), "it")
+        failures.append((None, f"the release tool's reader {message}"))
     return failures
 
 

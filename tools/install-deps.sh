@@ -7,6 +7,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-i686-dev libz-mingw-w64-dev g++-mingw-w64-x86-64-posix
   wine wine32:i386 wine64 xvfb xauth
   libarchive-tools p7zip-full clang libclang-rt-dev valgrind
+  osslsigncode openssl
 )
 
 missing=()

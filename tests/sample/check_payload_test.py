@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """check_payload.py decides whether a vendor's payload folder can be embedded: it must refuse
-what cannot work and accept every archive that is ZIP data, however damaged."""
+what cannot work; with QUORVANE_ZIPTOOL (the ziptool of this machine) it must name every entry
+that the release would not install or read whole, and let them through as warnings when lenient.
+pack_payload.py must give the same bytes for the same folder, whatever its times or location."""
 
 import io
 import os
@@ -12,7 +14,9 @@ import unittest
 import zipfile
 from pathlib import Path
 
-CHECK = Path(os.environ.get("QUORVANE_SOURCE_DIR", Path(__file__).parents[2])) / "sample" / "check_payload.py"
+SAMPLE = Path(os.environ.get("QUORVANE_SOURCE_DIR", Path(__file__).parents[2])) / "sample"
+CHECK, PACK = SAMPLE / "check_payload.py", SAMPLE / "pack_payload.py"
+ZIPTOOL = os.environ["QUORVANE_ZIPTOOL"]
 
 
 def zip_bytes(names, data=b"MZ" + bytes(300), method=zipfile.ZIP_DEFLATED):
@@ -38,23 +42,53 @@ def corrupt_first_entry_data(data):
     return data[:at] + bytes(b ^ 0xFF for b in data[at:at + 20]) + data[at + 20:]
 
 
+def crc_mismatch(names):
+    """Stored entries whose first one has one byte changed: every record agrees, the CRC-32 not."""
+    data = bytearray(zip_bytes(names, method=zipfile.ZIP_STORED))
+    data[30 + len(names[0]) + 5] ^= 0x01
+    return bytes(data)
+
+
+def write_tree(root, files):
+    """files: relative name -> bytes, None for a folder, or a str: a link to that target."""
+    for name, data in files.items():
+        path = Path(root) / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if data is None:
+            path.mkdir(exist_ok=True)
+        elif isinstance(data, str):
+            path.symlink_to(data)
+        else:
+            path.write_bytes(data)
+
+
+CLIENT_FOLDER = {"QuorvaneSoftware.exe": b"MZ" + bytes(300), "plugins/QvCore.dll": b"MZ" + bytes(900)}
+
+
 class CheckPayload(unittest.TestCase):
-    def check(self, **replacements):
+    def check(self, *options, **replacements):
         """Runs the check on a folder with a good payload, where each archive given as Name_zip
-        has its bytes replaced (None: the file is left out)."""
+        has its bytes replaced (None: the file is left out), and each Name_dir adds a folder
+        with the files given (see write_tree)."""
         files = {"ImgRes.zip": zip_bytes(["main.xml", "common/", "common/logo.png"]),
                  "Drivers.zip": zip_bytes(["DevTools/", "DevTools/ReadMe.txt"]),
                  "SoftQuorvane.zip": CLIENT}
-        files.update({name.replace("_zip", ".zip"): data for name, data in replacements.items()})
         with tempfile.TemporaryDirectory() as folder:
-            for name, data in files.items():
-                if data is not None:
-                    (Path(folder) / name).write_bytes(data)
-            result = subprocess.run([sys.executable, str(CHECK), folder], capture_output=True, text=True)
+            for name, data in replacements.items():
+                if name.endswith("_dir"):
+                    write_tree(Path(folder) / name.removesuffix("_dir"), data)
+                else:
+                    files[name.replace("_zip", ".zip")] = data
+            write_tree(folder, {name: data for name, data in files.items() if data is not None})
+            result = subprocess.run([sys.executable, str(CHECK), *options, folder], capture_output=True, text=True)
             return result.returncode, result.stdout.replace(folder + os.sep, "")
 
     def test_accepts_a_good_payload(self):
-        self.assertEqual(self.check(), (0, ""))
+        folders = {"ImgRes_zip": None, "ImgRes_dir": {"main.xml": b"<Window/>", "common/logo.png": b"png", "empty": None},
+                   "SoftQuorvane_zip": None, "SoftQuorvane_dir": CLIENT_FOLDER}
+        for options in ((), ("--ziptool", ZIPTOOL)):
+            self.assertEqual(self.check(*options), (0, ""))
+            self.assertEqual(self.check(*options, **folders), (0, ""))
 
     def test_refuses_with_the_file_named(self):
         cases = {
@@ -74,6 +108,12 @@ class CheckPayload(unittest.TestCase):
                 "SoftQuorvane.zip: has no QuorvaneSoftware.exe"),
             "client executable name longer": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe.bak"])},
                                               "SoftQuorvane.zip: has no QuorvaneSoftware.exe"),
+            "archive and folder of one name": ({"Drivers_dir": {"x.inf": b"x"}},
+                                               f"Drivers.zip and Drivers{os.sep}: both present"),
+            "client folder without the client": ({"SoftQuorvane_zip": None, "SoftQuorvane_dir": {"bin/QuorvaneSoftware.exe": b"MZ"}},
+                                                 f"SoftQuorvane{os.sep}: has no QuorvaneSoftware.exe"),
+            "link in a folder": ({"ImgRes_zip": None, "ImgRes_dir": {"main.xml": b"x", "passwd": "/etc/passwd"}},
+                                 "ImgRes/passwd: a link"),
         }
         for case, (replacements, message) in cases.items():
             with self.subTest(case):
@@ -101,14 +141,92 @@ class CheckPayload(unittest.TestCase):
         for case, client in cases.items():
             with self.subTest(case):
                 self.assertEqual(self.check(SoftQuorvane_zip=client)[0], 0)
+                self.assertEqual(self.check("--ziptool", ZIPTOOL, "--lenient", SoftQuorvane_zip=client)[0], 0)
         # An archive without entries is ZIP data too (the skin may be empty).
-        self.assertEqual(self.check(ImgRes_zip=zip_bytes([]))[0], 0)
+        self.assertEqual(self.check("--ziptool", ZIPTOOL, ImgRes_zip=zip_bytes([])), (0, ""))
+
+    def test_names_every_entry_the_release_would_refuse(self):
+        refused = "not installed by the release: Refused Name"
+        cases = {
+            "client entry leaving the folder": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "../x"])},
+                                                [f'SoftQuorvane.zip: entry "../x": {refused}']),
+            "client entries named like devices": ({"SoftQuorvane_zip": zip_bytes(["CON", "QuorvaneSoftware.exe", "lib/NUL"])},
+                                                  [f'SoftQuorvane.zip: entry "CON": {refused}',
+                                                   f'SoftQuorvane.zip: entry "lib/NUL": {refused}']),
+            "client entry with a CRC mismatch": (
+                {"SoftQuorvane_zip": crc_mismatch(["QuorvaneSoftware.exe", "QvCore.dll"])},
+                ['SoftQuorvane.zip: entry "QuorvaneSoftware.exe": not installed by the release: Data Corrupt']),
+            "client folder with a device name": ({"SoftQuorvane_zip": None, "SoftQuorvane_dir": {**CLIENT_FOLDER, "AUX": b"x"}},
+                                                 [f'SoftQuorvane{os.sep}: entry "AUX": {refused}']),
+            "skin entry with a CRC mismatch": ({"ImgRes_zip": crc_mismatch(["main.xml", "common/logo.png"])},
+                                               ['ImgRes.zip: entry "main.xml": does not read whole: damaged entry']),
+            "driver archive the reader cannot open": ({"Drivers_zip": CLIENT[CLIENT.find(b"PK\x01\x02"):]},
+                                                      ["Drivers.zip: the release tool's reader cannot open it"]),
+        }
+        for case, (replacements, expected) in cases.items():
+            with self.subTest(case):
+                status, output = self.check("--ziptool", ZIPTOOL, **replacements)
+                self.assertEqual(status, 1, output)
+                self.assertEqual(len(output.splitlines()), len(expected), output)
+                for line, wanted in zip(output.splitlines(), expected):
+                    self.assertTrue(line.startswith(wanted), output)
+                status, output = self.check("--ziptool", ZIPTOOL, "--lenient", **replacements)
+                self.assertEqual(status, 0, output)
+                warnings = ["warning: " + wanted for wanted in expected]
+                self.assertEqual([line[:len(wanted)] for line, wanted in zip(output.splitlines(), warnings)], warnings)
+        # The skin and the drivers are only written, not unpacked: names are the client's business.
+        self.assertEqual(self.check("--ziptool", ZIPTOOL, ImgRes_zip=zip_bytes(["../x", "CON"])), (0, ""))
 
     def test_warns_when_the_end_record_is_out_of_reach(self):
         far = CLIENT + bytes(70000)  # trailing bytes push the end record out of the searched span
         status, output = self.check(SoftQuorvane_zip=far)
         self.assertEqual(status, 0)
         self.assertIn("warning: SoftQuorvane.zip: no ZIP end record", output)
+
+
+class PackPayload(unittest.TestCase):
+    FILES = {"QuorvaneSoftware.exe": b"MZ" + bytes(5000), "a-b.txt": b"dash", "a/z.txt": b"z" * 100,
+             "a/deeper/b.bin": bytes(range(256)) * 40, "empty/": None, "Résumé.txt": "é".encode(), "zero": b""}
+
+    def make_tree(self, root, order, stamp):
+        """The same names and bytes, created in the given order, with every time set to stamp."""
+        for name in order:
+            write_tree(root, {name.rstrip("/"): self.FILES[name]})
+        for folder, folders, files in os.walk(root):
+            for name in folders + files:
+                os.utime(os.path.join(folder, name), (stamp, stamp))
+        return root
+
+    def pack(self, folder, archive, epoch=None):
+        environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}
+        if epoch is not None:
+            environment["SOURCE_DATE_EPOCH"] = str(epoch)
+        subprocess.run([sys.executable, str(PACK), str(folder), str(archive)], check=True, env=environment)
+        return Path(archive).read_bytes()
+
+    def test_same_folder_gives_the_same_bytes(self):
+        with tempfile.TemporaryDirectory() as work:
+            work = Path(work)
+            names = list(self.FILES)
+            first = self.make_tree(work / "one" / "SoftQuorvane", names, 1_000_000_000)
+            second = self.make_tree(work / "other place" / "deeper" / "SoftQuorvane", names[::-1], 1_700_000_000)
+            os.chmod(second / "a-b.txt", 0o600)
+            packed = self.pack(first, work / "first.zip")
+            self.assertEqual(self.pack(second, work / "second.zip"), packed)
+
+            archive = zipfile.ZipFile(work / "first.zip")
+            expected = sorted(list(self.FILES) + ["a/", "a/deeper/"], key=lambda name: name.encode())
+            self.assertEqual(archive.namelist(), expected)
+            for info in archive.infolist():
+                folder = info.filename.endswith("/")
+                self.assertEqual((info.date_time, info.external_attr, info.compress_type),
+                                 ((2024, 3, 18, 9, 30, 0), 0x10 if folder else 0x20,
+                                  zipfile.ZIP_STORED if folder else zipfile.ZIP_DEFLATED), info.filename)
+                if not folder:
+                    self.assertEqual(archive.read(info), self.FILES[info.filename])
+
+            dated = zipfile.ZipFile(io.BytesIO(self.pack(first, work / "dated.zip", epoch=1_700_000_000)))
+            self.assertEqual({info.date_time for info in dated.infolist()}, {(2023, 11, 14, 22, 13, 20)})
 
 
 if __name__ == "__main__":

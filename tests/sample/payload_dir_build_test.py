@@ -1,11 +1,26 @@
 #!/usr/bin/env python3
-"""Building with QUORVANE_PAYLOAD_DIR: a payload that cannot work stops the configuration with a
-message naming the file; a good one is copied into <build>/payload, copied again when it changes,
-and checked again before that copy."""
+"""Building with QUORVANE_PAYLOAD_DIR.
 
+PayloadDirBuild: a payload that cannot work stops the configuration with a message naming the
+file; a good one is checked and copied (or packed, for a folder) into <build>/payload, again when
+it changes; an entry that the release would refuse stops the build, named, unless
+QUORVANE_PAYLOAD_LENIENT is on.
+ReleaseBuilds: one payload of folders built from two copies of the sources in two folders, its
+files touched in between, gives the same program byte for byte; the second build is signed with a
+throwaway certificate, verifies against it, and keeps the password out of its tree and output.
+SignedReleaseRun (after ReleaseBuilds, under Wine): that signed program installs and launches.
+
+usage: payload_dir_build_test.py [CLASS] (unittest's arguments)
+"""
+
+import glob
 import io
 import os
+import secrets
+import shlex
+import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -13,8 +28,13 @@ import zipfile
 from pathlib import Path
 
 SOURCE = Path(os.environ["QUORVANE_SOURCE_DIR"])
+BUILD = Path(os.environ["QUORVANE_BUILD_DIR"])
 CMAKE = os.environ.get("QUORVANE_CMAKE", "cmake")
+HOST_ZIPTOOL = os.environ["QUORVANE_HOST_ZIPTOOL"]
+RELEASE_BUILDS = Path(os.environ.get("QUORVANE_RELEASE_BUILDS", BUILD / "tests" / "sample" / "release_builds"))
 NAMES = ("ImgRes.zip", "Drivers.zip", "SoftQuorvane.zip")
+TOOL = Path("app") / "QuorvaneReleaseTool.exe"
+SIGNED_TOOL = Path("signed") / "QuorvaneReleaseTool.exe"
 
 
 def zip_bytes(names):
@@ -32,6 +52,26 @@ def write_newer(path, data):
     os.utime(path, (later, later))
 
 
+def run(*command, **options):
+    result = subprocess.run([str(part) for part in command], capture_output=True, text=True, **options)
+    return result.returncode, result.stdout + result.stderr
+
+
+def configure(source, build, *options):
+    # SOURCE_DATE_EPOCH would stamp packed entries differently from one run to the next.
+    environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}
+    return run(CMAKE, "-S", source, "-B", build, f"-DCMAKE_TOOLCHAIN_FILE={source / 'cmake' / 'mingw-i686.cmake'}",
+               "-DCMAKE_BUILD_TYPE=Release", f"-DQUORVANE_HOST_ZIPTOOL={HOST_ZIPTOOL}", *options, env=environment)
+
+
+def build_targets(build, *targets):
+    return run(CMAKE, "--build", build, "--parallel", "2", "--target", *targets)
+
+
+def one_line(text):
+    return " ".join(text.split())
+
+
 class PayloadDirBuild(unittest.TestCase):
     def setUp(self):
         work = tempfile.TemporaryDirectory()
@@ -42,17 +82,11 @@ class PayloadDirBuild(unittest.TestCase):
         for name in NAMES:
             (self.payload / name).write_bytes(zip_bytes(["QuorvaneSoftware.exe", "QvCore.dll"]))
 
-    def run_cmake(self, *arguments):
-        result = subprocess.run([CMAKE, *arguments], capture_output=True, text=True)
-        return result.returncode, result.stdout + result.stderr
-
-    def configure(self):
-        return self.run_cmake("-S", str(SOURCE), "-B", str(self.build),
-                              f"-DCMAKE_TOOLCHAIN_FILE={SOURCE / 'cmake' / 'mingw-i686.cmake'}",
-                              f"-DQUORVANE_PAYLOAD_DIR={self.payload}")
+    def configure(self, *options):
+        return configure(SOURCE, self.build, f"-DQUORVANE_PAYLOAD_DIR={self.payload}", *options)
 
     def build_payload(self):
-        return self.run_cmake("--build", str(self.build), "--target", "quorvane_payload")
+        return build_targets(self.build, "quorvane_payload")
 
     def assert_copied(self):
         for name in NAMES:
@@ -62,7 +96,7 @@ class PayloadDirBuild(unittest.TestCase):
         (self.payload / "Drivers.zip").write_text("a text file, not an archive\n")
         status, output = self.configure()
         self.assertNotEqual(status, 0)
-        self.assertIn(f"{self.payload / 'Drivers.zip'}: not a ZIP archive", " ".join(output.split()))
+        self.assertIn(f"{self.payload / 'Drivers.zip'}: not a ZIP archive", one_line(output))
         self.assertFalse((self.build / "payload").exists())
 
     def test_copies_the_payload_and_follows_its_changes(self):
@@ -83,8 +117,150 @@ class PayloadDirBuild(unittest.TestCase):
         write_newer(self.payload / "SoftQuorvane.zip", zip_bytes(["QvCore.dll"]))
         status, output = self.build_payload()
         self.assertNotEqual(status, 0)
-        self.assertIn(f"{self.payload / 'SoftQuorvane.zip'}: has no QuorvaneSoftware.exe", " ".join(output.split()))
+        self.assertIn(f"{self.payload / 'SoftQuorvane.zip'}: has no QuorvaneSoftware.exe", one_line(output))
         self.assertEqual((self.build / "payload" / "SoftQuorvane.zip").read_bytes(), good_copy)
+
+        # So is an entry that the release would not install; the lenient build embeds it.
+        write_newer(self.payload / "SoftQuorvane.zip", zip_bytes(["QuorvaneSoftware.exe", "../x"]))
+        refused = f'{self.payload / "SoftQuorvane.zip"}: entry "../x": not installed by the release'
+        status, output = self.build_payload()
+        self.assertNotEqual(status, 0)
+        self.assertIn(refused, output)
+        self.assertEqual((self.build / "payload" / "SoftQuorvane.zip").read_bytes(), good_copy)
+        status, output = self.configure("-DQUORVANE_PAYLOAD_LENIENT=ON")
+        self.assertEqual(status, 0, output)
+        status, output = self.build_payload()
+        self.assertEqual(status, 0, output)
+        self.assertIn("warning: " + refused, output)
+        self.assert_copied()
+
+        # An archive replaced by a folder is packed; a file added to the folder is packed again.
+        (self.payload / "ImgRes.zip").unlink()
+        (self.payload / "ImgRes" / "common").mkdir(parents=True)
+        (self.payload / "ImgRes" / "main.xml").write_text("<Window/>\n")
+        status, output = self.build_payload()
+        self.assertEqual(status, 0, output)
+        self.assertEqual(zipfile.ZipFile(self.build / "payload" / "ImgRes.zip").namelist(), ["common/", "main.xml"])
+        (self.payload / "ImgRes" / "common" / "logo.png").write_bytes(b"png")
+        status, output = self.build_payload()
+        self.assertEqual(status, 0, output)
+        self.assertEqual(zipfile.ZipFile(self.build / "payload" / "ImgRes.zip").namelist(),
+                         ["common/", "common/logo.png", "main.xml"])
+
+
+def source_files(source):
+    """The files of a clone of source: what git tracks or would, else everything but builds."""
+    listed = subprocess.run(["git", "-C", str(source), "ls-files", "-z", "--cached", "--others", "--exclude-standard"],
+                            capture_output=True)
+    if listed.returncode == 0:
+        return [name for name in listed.stdout.decode().split("\0") if name and (source / name).is_file()]
+    return [str(path.relative_to(source)) for path in source.rglob("*")
+            if path.is_file() and path.relative_to(source).parts[0] not in ("build", ".git")]
+
+
+def copy_sources(source, target):
+    for name in source_files(source):
+        (target / name).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(source / name, target / name)
+
+
+def make_payload_folders(root):
+    client = (BUILD / "sample" / "QuorvaneSoftware.exe").read_bytes()
+    files = {"ImgRes/main.xml": b"<Window/>\r\n", "ImgRes/common/logo.png": b"\x89PNG" + bytes(200),
+             "Drivers/DevTools/ReadMe.txt": b"read me\r\n", "Drivers/QvAudioMic/x86/QvAudioMic.inf": b"[Version]\r\n",
+             "SoftQuorvane/QuorvaneSoftware.exe": client, "SoftQuorvane/plugins/QvCore.dll": b"MZ" + bytes(4000)}
+    for name, data in files.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_bytes(data)
+    (root / "ImgRes" / "empty").mkdir()
+
+
+def make_certificate(root, password):
+    """A throwaway self-signed code-signing certificate, as PEM and as a PKCS#12 file."""
+    (root / "password.txt").write_text(password + "\n")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                    "/CN=Quorvane Test Signing", "-addext", "extendedKeyUsage=codeSigning",
+                    "-keyout", root / "key.pem", "-out", root / "cert.pem"], check=True, capture_output=True)
+    subprocess.run(["openssl", "pkcs12", "-export", "-in", root / "cert.pem", "-inkey", root / "key.pem",
+                    "-out", root / "signer.pfx", "-passout", f"file:{root / 'password.txt'}"],
+                   check=True, capture_output=True)
+
+
+def files_containing(root, text):
+    needle = text.encode()
+    return [str(path) for path in root.rglob("*") if path.is_file() and needle in path.read_bytes()]
+
+
+class ReleaseBuilds(unittest.TestCase):
+    def test_two_clones_give_the_same_program_and_the_signed_one_verifies(self):
+        shutil.rmtree(RELEASE_BUILDS, ignore_errors=True)
+        payload, secret = RELEASE_BUILDS / "vendor" / "payload", RELEASE_BUILDS / "secret"
+        clone, first, second = RELEASE_BUILDS / "clone" / "src", RELEASE_BUILDS / "a", RELEASE_BUILDS / "b" / "other build"
+        payload.mkdir(parents=True)
+        secret.mkdir()
+        make_payload_folders(payload)
+        password = "quorvane-" + secrets.token_hex(12)
+        make_certificate(secret, password)
+
+        status, output = configure(SOURCE, first, f"-DQUORVANE_PAYLOAD_DIR={payload}")
+        self.assertEqual(status, 0, output)
+        status, output = build_targets(first, "QuorvaneReleaseTool")
+        self.assertEqual(status, 0, output)
+
+        for path in payload.rglob("*"):
+            os.utime(path, (1_000_000_000, 1_000_000_000))
+        copy_sources(SOURCE, clone)
+        status, configured = configure(clone, second, f"-DQUORVANE_PAYLOAD_DIR={payload}",
+                                       f"-DQUORVANE_SIGN_PKCS12={secret / 'signer.pfx'}",
+                                       f"-DQUORVANE_SIGN_PASSWORD_FILE={secret / 'password.txt'}")
+        self.assertEqual(status, 0, configured)
+        status, built = build_targets(second, "QuorvaneReleaseTool", "quorvane_signed_tool")
+        self.assertEqual(status, 0, built)
+
+        unsigned = (first / TOOL).read_bytes()
+        self.assertEqual((second / TOOL).read_bytes(), unsigned, "the two builds differ")
+        self.assertNotEqual((second / SIGNED_TOOL).read_bytes(), unsigned)
+        status, verified = run("osslsigncode", "verify", "-in", second / SIGNED_TOOL, "-CAfile", secret / "cert.pem")
+        self.assertEqual(status, 0, verified)
+        self.assertIn("Text description: QuorvaneSoft", verified)
+        self.assertRegex(verified, r"Message digest algorithm\s*:\s*SHA256")
+        self.assertEqual(files_containing(second, password), [])
+        self.assertNotIn(password, configured + built)
+
+        # A key that is not the certificate's stops the configuration, naming both.
+        subprocess.run(["openssl", "genrsa", "-out", secret / "other.pem", "2048"], check=True, capture_output=True)
+        status, output = configure(clone, RELEASE_BUILDS / "c", f"-DQUORVANE_PAYLOAD_DIR={payload}",
+                                   f"-DQUORVANE_SIGN_CERT={secret / 'cert.pem'}", f"-DQUORVANE_SIGN_KEY={secret / 'other.pem'}")
+        self.assertNotEqual(status, 0)
+        self.assertIn(f"{secret / 'other.pem'} is not the private key of the certificate", one_line(output))
+
+
+class SignedReleaseRun(unittest.TestCase):
+    def test_signed_program_installs_and_launches_the_client(self):
+        wine = shlex.split(os.environ["QUORVANE_WINE_RUN"])
+        tool = RELEASE_BUILDS / "b" / "other build" / SIGNED_TOOL
+        self.assertTrue(tool.is_file(), f"{tool}: ReleaseBuilds made no signed program")
+        roaming = [Path(p) for p in glob.glob(str(BUILD / "wineprefix" / "drive_c" / "users" / "*" / "AppData" / "Roaming"))]
+        self.assertEqual(len(roaming), 1, roaming)
+        root = roaming[0] / "Quorvane" / "Software"
+        shutil.rmtree(root.parent, ignore_errors=True)
+        self.addCleanup(shutil.rmtree, root.parent, True)
+        # The launched client keeps running until asked to close; end it before the next test.
+        self.addCleanup(subprocess.run, wine + ["taskkill", "/F", "/IM", "QuorvaneSoftware.exe"], capture_output=True)
+
+        self.assertEqual(subprocess.run(wine + [str(tool)], capture_output=True, timeout=120).returncode, 0)
+        started = root / "QuorvaneSoftware.started"
+        for _ in range(200):
+            if started.exists():
+                break
+            time.sleep(0.1)
+        self.assertTrue(started.exists(), sorted(p.name for p in root.iterdir()) if root.exists() else "no root")
+        embedded = tool.parent.parent / "payload"
+        for name in NAMES:
+            self.assertEqual((root / name).read_bytes(), (embedded / name).read_bytes(), name)
+        client = RELEASE_BUILDS / "vendor" / "payload" / "SoftQuorvane"
+        for name in ("QuorvaneSoftware.exe", "plugins/QvCore.dll"):
+            self.assertEqual((root / name).read_bytes(), (client / name).read_bytes(), name)
 
 
 if __name__ == "__main__":

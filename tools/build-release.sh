@@ -20,23 +20,25 @@ fail() {
 [ $# -ge 2 ] || usage
 payload=$1 out=$2
 shift 2
+# A failed run must not leave an earlier program there to be taken for this one.
+rm -f "$out/QuorvaneReleaseTool.exe" "$out/SHA256SUMS"
 sign=()
 while [ $# -gt 0 ]; do
   [ $# -ge 2 ] || usage
   case $1 in
-  --cert) sign+=("-DQUORVANE_SIGN_CERT=$2") ;;
-  --key) sign+=("-DQUORVANE_SIGN_KEY=$2") ;;
-  --pkcs12) sign+=("-DQUORVANE_SIGN_PKCS12=$2") ;;
-  --password-file) sign+=("-DQUORVANE_SIGN_PASSWORD_FILE=$2") ;;
-  --timestamp-url) sign+=("-DQUORVANE_SIGN_TIMESTAMP_URL=$2") ;;
+  --cert) variable=CERT ;;
+  --key) variable=KEY ;;
+  --pkcs12) variable=PKCS12 ;;
+  --password-file) variable=PASSWORD_FILE ;;
+  --timestamp-url) variable=TIMESTAMP_URL ;;
   *) usage ;;
   esac
-  case $1 in
-  --timestamp-url) ;;
-  *) [ -f "$2" ] || fail "$1 $2: no such file" ;;
-  esac
-  # The cache keeps paths only; a relative one would be read from the build tree.
-  [ "$1" = --timestamp-url ] || sign[-1]="${sign[-1]%%=*}=$(realpath "$2")"
+  value=$2
+  if [ $variable != TIMESTAMP_URL ]; then
+    [ -f "$value" ] || fail "$1 $value: no such file"
+    value=$(realpath "$value")  # the cache keeps the path, which the build reads from elsewhere
+  fi
+  sign+=("-DQUORVANE_SIGN_$variable=$value")
   shift 2
 done
 
@@ -44,8 +46,6 @@ done
 payload=$(realpath "$payload")
 mkdir -p "$out" || fail "$out: cannot be created"
 out=$(realpath "$out")
-# A failed run must not leave an earlier program there to be taken for this one.
-rm -f "$out/QuorvaneReleaseTool.exe" "$out/SHA256SUMS"
 
 cd "$(dirname "$0")/.."
 tools/install-deps.sh || fail "the build tools could not be installed"

@@ -14,6 +14,7 @@ usage: payload_dir_build_test.py [CLASS] (unittest's arguments)
 """
 
 import glob
+import hashlib
 import io
 import os
 import secrets
@@ -34,7 +35,6 @@ HOST_ZIPTOOL = os.environ["QUORVANE_HOST_ZIPTOOL"]
 RELEASE_BUILDS = Path(os.environ.get("QUORVANE_RELEASE_BUILDS", BUILD / "tests" / "sample" / "release_builds"))
 NAMES = ("ImgRes.zip", "Drivers.zip", "SoftQuorvane.zip")
 TOOL = Path("app") / "QuorvaneReleaseTool.exe"
-SIGNED_TOOL = Path("signed") / "QuorvaneReleaseTool.exe"
 
 
 def zip_bytes(names):
@@ -194,8 +194,8 @@ def files_containing(root, text):
 class ReleaseBuilds(unittest.TestCase):
     def test_two_clones_give_the_same_program_and_the_signed_one_verifies(self):
         shutil.rmtree(RELEASE_BUILDS, ignore_errors=True)
-        payload, secret = RELEASE_BUILDS / "vendor" / "payload", RELEASE_BUILDS / "secret"
-        clone, first, second = RELEASE_BUILDS / "clone" / "src", RELEASE_BUILDS / "a", RELEASE_BUILDS / "b" / "other build"
+        payload, secret, out = RELEASE_BUILDS / "vendor" / "payload", RELEASE_BUILDS / "secret", RELEASE_BUILDS / "out"
+        first, clone = RELEASE_BUILDS / "a", RELEASE_BUILDS / "clone" / "src"
         payload.mkdir(parents=True)
         secret.mkdir()
         make_payload_folders(payload)
@@ -207,38 +207,51 @@ class ReleaseBuilds(unittest.TestCase):
         status, output = build_targets(first, "QuorvaneReleaseTool")
         self.assertEqual(status, 0, output)
 
+        # The second build: another clone in another folder, the one command, a signature.
         for path in payload.rglob("*"):
             os.utime(path, (1_000_000_000, 1_000_000_000))
         copy_sources(SOURCE, clone)
-        status, configured = configure(clone, second, f"-DQUORVANE_PAYLOAD_DIR={payload}",
-                                       f"-DQUORVANE_SIGN_PKCS12={secret / 'signer.pfx'}",
-                                       f"-DQUORVANE_SIGN_PASSWORD_FILE={secret / 'password.txt'}")
-        self.assertEqual(status, 0, configured)
-        status, built = build_targets(second, "QuorvaneReleaseTool", "quorvane_signed_tool")
-        self.assertEqual(status, 0, built)
+        release = clone / "tools" / "build-release.sh"
+        environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}
+        status, output = run(release, payload, out, "--pkcs12", secret / "signer.pfx",
+                             "--password-file", secret / "password.txt", env=environment)
+        self.assertEqual(status, 0, output)
+        second = clone / "build" / "release"
 
         unsigned = (first / TOOL).read_bytes()
         self.assertEqual((second / TOOL).read_bytes(), unsigned, "the two builds differ")
-        self.assertNotEqual((second / SIGNED_TOOL).read_bytes(), unsigned)
-        status, verified = run("osslsigncode", "verify", "-in", second / SIGNED_TOOL, "-CAfile", secret / "cert.pem")
+        shipped = (out / "QuorvaneReleaseTool.exe").read_bytes()
+        self.assertNotEqual(shipped, unsigned)
+        self.assertEqual((out / "SHA256SUMS").read_text(), f"{hashlib.sha256(shipped).hexdigest()}  QuorvaneReleaseTool.exe\n")
+        status, verified = run("osslsigncode", "verify", "-in", out / "QuorvaneReleaseTool.exe", "-CAfile", secret / "cert.pem")
         self.assertEqual(status, 0, verified)
         self.assertIn("Text description: QuorvaneSoft", verified)
         self.assertRegex(verified, r"Message digest algorithm\s*:\s*SHA256")
         self.assertEqual(files_containing(second, password), [])
-        self.assertNotIn(password, configured + built)
+        self.assertNotIn(password, output)
 
-        # A key that is not the certificate's stops the configuration, naming both.
+        # What stops the one command, each with a message and nothing left in OUT_DIR.
         subprocess.run(["openssl", "genrsa", "-out", secret / "other.pem", "2048"], check=True, capture_output=True)
-        status, output = configure(clone, RELEASE_BUILDS / "c", f"-DQUORVANE_PAYLOAD_DIR={payload}",
-                                   f"-DQUORVANE_SIGN_CERT={secret / 'cert.pem'}", f"-DQUORVANE_SIGN_KEY={secret / 'other.pem'}")
-        self.assertNotEqual(status, 0)
-        self.assertIn(f"{secret / 'other.pem'} is not the private key of the certificate", one_line(output))
+        cases = {
+            "no payload folder": ([RELEASE_BUILDS / "missing", out], "no such folder"),
+            "a key of another certificate": ([payload, out, "--cert", secret / "cert.pem", "--key", secret / "other.pem"],
+                                             f"{secret / 'other.pem'} is not the private key of the certificate"),
+        }
+        for case, (arguments, message) in cases.items():
+            with self.subTest(case):
+                earlier = RELEASE_BUILDS / "earlier"  # an OUT_DIR holding an earlier release
+                shutil.rmtree(earlier, ignore_errors=True)
+                shutil.copytree(out, earlier)
+                status, output = run(release, *[earlier if a == out else a for a in arguments], env=environment)
+                self.assertNotEqual(status, 0)
+                self.assertIn(message, one_line(output))
+                self.assertEqual(list(earlier.iterdir()), [])
 
 
 class SignedReleaseRun(unittest.TestCase):
     def test_signed_program_installs_and_launches_the_client(self):
         wine = shlex.split(os.environ["QUORVANE_WINE_RUN"])
-        tool = RELEASE_BUILDS / "b" / "other build" / SIGNED_TOOL
+        tool = RELEASE_BUILDS / "out" / "QuorvaneReleaseTool.exe"
         self.assertTrue(tool.is_file(), f"{tool}: ReleaseBuilds made no signed program")
         roaming = [Path(p) for p in glob.glob(str(BUILD / "wineprefix" / "drive_c" / "users" / "*" / "AppData" / "Roaming"))]
         self.assertEqual(len(roaming), 1, roaming)
@@ -255,7 +268,7 @@ class SignedReleaseRun(unittest.TestCase):
                 break
             time.sleep(0.1)
         self.assertTrue(started.exists(), sorted(p.name for p in root.iterdir()) if root.exists() else "no root")
-        embedded = tool.parent.parent / "payload"
+        embedded = RELEASE_BUILDS / "clone" / "src" / "build" / "release" / "payload"
         for name in NAMES:
             self.assertEqual((root / name).read_bytes(), (embedded / name).read_bytes(), name)
         client = RELEASE_BUILDS / "vendor" / "payload" / "SoftQuorvane"

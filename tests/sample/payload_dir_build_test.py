@@ -259,11 +259,15 @@ class SignedReleaseRun(unittest.TestCase):
         shutil.rmtree(root.parent, ignore_errors=True)
         self.addCleanup(shutil.rmtree, root.parent, True)
         # The launched client keeps running until asked to close; end it before the next test.
-        self.addCleanup(subprocess.run, wine + ["taskkill", "/F", "/IM", "QuorvaneSoftware.exe"], capture_output=True)
-
-        self.assertEqual(subprocess.run(wine + [str(tool)], capture_output=True, timeout=120).returncode, 0)
+        # The launched client runs until asked to close: end it, and whatever else runs in this
+        # test's Wine prefix (no other Wine test runs beside this one). No pipes either: the
+        # client would inherit them and hold them open.
+        prefix = {**os.environ, "WINEPREFIX": str(BUILD / "wineprefix")}
+        self.addCleanup(subprocess.run, ["wineserver", "-k"], env=prefix, timeout=120)
+        quiet = {"stdin": subprocess.DEVNULL, "stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+        self.assertEqual(subprocess.run(wine + [str(tool)], timeout=400, **quiet).returncode, 0)
         started = root / "QuorvaneSoftware.started"
-        for _ in range(200):
+        for _ in range(600):
             if started.exists():
                 break
             time.sleep(0.1)
@@ -271,6 +275,7 @@ class SignedReleaseRun(unittest.TestCase):
         embedded = RELEASE_BUILDS / "clone" / "src" / "build" / "release" / "payload"
         for name in NAMES:
             self.assertEqual((root / name).read_bytes(), (embedded / name).read_bytes(), name)
+        self.assertTrue((root / "ToolFiePath.txt").read_text().endswith("\\QuorvaneReleaseTool.exe"))
         client = RELEASE_BUILDS / "vendor" / "payload" / "SoftQuorvane"
         for name in ("QuorvaneSoftware.exe", "plugins/QvCore.dll"):
             self.assertEqual((root / name).read_bytes(), (client / name).read_bytes(), name)

@@ -96,7 +96,7 @@ std::int32_t CheckEmptyData(EntryStream* stream) {
       stream->longerThanSize = true;  // inflate stopped for want of room: the stream holds bytes
       return StatusOk;
     } else if (stream->compressedLeft == 0) {
-      return StatusBadArchive;  // the stream ends before its end
+      return StatusBadArchive;  // the data ends before the stream does
     }
   }
 }

@@ -1,7 +1,7 @@
 // The finder and the killer against real processes: copies of the sleeper helper (32-bit, and the
 // 64-bit build whose module list a 32-bit process cannot read), started under names that match, in
-// temporary folders. Every copy also watches this test process, so none
-// outlives it even if a test dies midway.
+// temporary folders. Every copy also watches this test process, so none outlives it even if a test
+// dies midway.
 #include <windows.h>
 
 #include <psapi.h>

@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kAttributeSystem = 0x04;
 inline constexpr std::uint32_t kAttributeDirectory = 0x10;
 inline constexpr std::uint32_t kAttributeArchive = 0x20;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
+inline constexpr std::uint32_t kAttributeReparsePoint = 0x400;
 inline constexpr std::uint32_t kInvalidAttributes = 0xFFFFFFFF;
 
 enum class SeekOrigin { Start, Current, End };
@@ -33,12 +34,30 @@ inline bool IsPathSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 PlatformFile OpenFileForReading(const char16_t* path);
 // Created or truncated, write access, no sharing, with the given attribute bits.
 PlatformFile CreateFileForWriting(const char16_t* path, std::uint32_t attributes);
+// The same, but only as a new file: whatever stands at path already, a link included, makes it fail,
+// so nothing is ever written through an existing name.
+PlatformFile CreateNewFile(const char16_t* path, std::uint32_t attributes);
+// An existing folder that is no link, held open so that it can be neither renamed nor removed (and
+// so replaced by a link) until it is closed: Windows keeps a folder open without delete sharing in
+// place. Invalid when path is missing, no folder, or a reparse point of any kind.
+PlatformFile OpenPlainFolder(const char16_t* path);
 void ClosePlatformFile(PlatformFile file);
+
+// Closes the file it holds when it goes out of scope.
+struct PlatformFileTraits {
+  using Value = PlatformFile;
+  static PlatformFile Empty() { return InvalidPlatformFile(); }
+  static bool IsHeld(PlatformFile file) { return IsValidPlatformFile(file); }
+  static void Close(PlatformFile file) { ClosePlatformFile(file); }
+};
+using ScopedPlatformFile = ScopedOwner<PlatformFileTraits>;
 
 // Reads up to size bytes; fewer only at the end of the file. False on a read error.
 bool ReadFromFile(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead);
 // False unless every byte was written.
 bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size);
+// Returns once the file's data is on the disk itself, not only in the system's cache.
+bool FlushFile(PlatformFile file);
 // Moves the file position; the new position from the file's start goes to *position when given.
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position);
 // Null times are left unchanged; so is a zero FILETIME (as NTFS does). POSIX hosts have no
@@ -56,15 +75,23 @@ bool DeletePlainFile(const char16_t* path);
 // not ours to create ("C:\", "\\server\share\"). True when path[0, end) is a folder afterwards
 // (an empty one is the current folder). path is changed while it works and then restored.
 bool CreateMissingFolders(char16_t* path, std::uint32_t from, std::uint32_t end);
+// Folders held open with OpenPlainFolder, outermost first, for as long as something is written
+// below them: none of them can be turned into a link meanwhile.
+inline constexpr std::uint32_t kMaxHeldFolders = 128;
+struct HeldFolders {
+  ScopedPlatformFile folders[kMaxHeldFolders];
+  std::uint32_t count = 0;
+  void Clear() {
+    while (count > 0) folders[--count].Reset();
+  }
+};
+// Holds every folder of path[0, end) from position from on ("a\\b": a, then a\\b), each created
+// first when missing and createMissing is set: inside the folder just held, so it cannot land
+// behind a link. Answers Held, or why it stopped at the first folder it could not hold (Failed:
+// no folder, not creatable, or beyond kMaxHeldFolders). path is changed while it works and then
+// restored.
+enum class FolderHold { Held, Missing, Link, Failed };
+FolderHold HoldFolders(char16_t* path, std::uint32_t from, std::uint32_t end, bool createMissing, HeldFolders& held);
 // The process's current folder as GetCurrentDirectoryW answers: its length without the
 // terminator, or the capacity it needs (terminator included) when it does not fit, 0 on failure.
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity);
-
-// Closes the file it holds when it goes out of scope.
-struct PlatformFileTraits {
-  using Value = PlatformFile;
-  static PlatformFile Empty() { return InvalidPlatformFile(); }
-  static bool IsHeld(PlatformFile file) { return IsValidPlatformFile(file); }
-  static void Close(PlatformFile file) { ClosePlatformFile(file); }
-};
-using ScopedPlatformFile = ScopedOwner<PlatformFileTraits>;

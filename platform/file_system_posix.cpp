@@ -86,6 +86,20 @@ PlatformFile CreateFileForWriting(const char16_t* path, std::uint32_t attributes
   return FromDescriptor(open(posixPath.Get(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
 }
 
+PlatformFile CreateNewFile(const char16_t* path, std::uint32_t attributes) {
+  const PosixPath posixPath(path);
+  if (!posixPath.IsValid()) return InvalidPlatformFile();
+  const mode_t mode = (attributes & kAttributeReadOnly) != 0 ? 0444 : 0666;
+  // O_EXCL also refuses a symbolic link, even one that leads nowhere.
+  return FromDescriptor(open(posixPath.Get(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+}
+
+PlatformFile OpenPlainFolder(const char16_t* path) {
+  const PosixPath posixPath(path);
+  if (!posixPath.IsValid()) return InvalidPlatformFile();
+  return FromDescriptor(open(posixPath.Get(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+}
+
 void ClosePlatformFile(PlatformFile file) {
   if (IsValidPlatformFile(file)) close(Descriptor(file));
 }
@@ -117,6 +131,8 @@ bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size) {
   return true;
 }
 
+bool FlushFile(PlatformFile file) { return fsync(Descriptor(file)) == 0; }
+
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position) {
   const int whence = origin == SeekOrigin::Start ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
   const off_t now = lseek(Descriptor(file), static_cast<off_t>(offset), whence);
@@ -133,10 +149,13 @@ bool SetFileTimes(PlatformFile file, const FileTime* /*creation*/, const FileTim
 std::uint32_t GetPathAttributes(const char16_t* path) {
   const PosixPath posixPath(path);
   struct stat status {};
-  if (!posixPath.IsValid() || stat(posixPath.Get(), &status) != 0) return kInvalidAttributes;
+  if (!posixPath.IsValid() || lstat(posixPath.Get(), &status) != 0) return kInvalidAttributes;
+  // As Windows shows a link: a reparse point, a folder when it leads to one (or an empty file).
+  const bool link = S_ISLNK(status.st_mode);
+  if (link && stat(posixPath.Get(), &status) != 0) return kAttributeReparsePoint | kAttributeArchive;
   std::uint32_t attributes = S_ISDIR(status.st_mode) ? kAttributeDirectory : kAttributeArchive;
   if ((status.st_mode & S_IWUSR) == 0) attributes |= kAttributeReadOnly;
-  return attributes;
+  return link ? attributes | kAttributeReparsePoint : attributes;
 }
 
 bool CreateOneFolder(const char16_t* path) {

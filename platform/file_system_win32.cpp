@@ -28,6 +28,30 @@ PlatformFile CreateFileForWriting(const char16_t* path, std::uint32_t attributes
   return CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
 }
 
+PlatformFile CreateNewFile(const char16_t* path, std::uint32_t attributes) {
+  return CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+}
+
+PlatformFile OpenPlainFolder(const char16_t* path) {
+  // Wine shows a Unix link as a reparse point only in the path's attributes; Windows shows a
+  // junction or link in the attributes of the handle, which is opened on the link itself and so
+  // also settles a race with a link that replaced the folder after the first look.
+  const DWORD attributes = GetFileAttributesW(Wide(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    return InvalidPlatformFile();
+  ScopedHandle folder(CreateFileW(Wide(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!folder.IsValid() || !GetFileInformationByHandle(folder.Get(), &information)) return InvalidPlatformFile();
+  const DWORD held = information.dwFileAttributes;
+  if ((held & FILE_ATTRIBUTE_DIRECTORY) == 0 || (held & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    return InvalidPlatformFile();
+  }
+  return folder.Release();
+}
+
 void ClosePlatformFile(PlatformFile file) { ScopedHandle owner(Handle(file)); }
 
 bool ReadFromFile(PlatformFile file, void* buffer, std::uint32_t size, std::uint32_t* bytesRead) {
@@ -41,6 +65,8 @@ bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size) {
   DWORD written = 0;
   return WriteFile(Handle(file), data, size, &written, nullptr) && written == size;
 }
+
+bool FlushFile(PlatformFile file) { return FlushFileBuffers(Handle(file)) != FALSE; }
 
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position) {
   const DWORD method = origin == SeekOrigin::Start     ? FILE_BEGIN

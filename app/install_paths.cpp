@@ -4,53 +4,45 @@
 
 #include <shlobj.h>
 
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
 
-#include "app/string_conversion.h"
-
-bool GetAppDataPath(char (&appData)[kPathCapacity]) {
+bool GetAppDataPath(wchar_t (&appData)[kPathCapacity]) {
   appData[0] = 0;
-  if (!SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, FALSE)) {
-    appData[0] = 0;
-    return false;
-  }
+  if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData) != S_OK) appData[0] = 0;
   return appData[0] != 0;
 }
 
-bool BuildInstallPath(char* path, int capacity, const char* appData, const char* fileName) {
-  int n = fileName ? std::snprintf(path, capacity, "%s\\%s\\%s", appData, kProductSubfolder, fileName)
-                   : std::snprintf(path, capacity, "%s\\%s", appData, kProductSubfolder);
-  if (n < 0 || n >= capacity || appData[0] == 0) {
-    path[0] = 0;
-    return false;
-  }
-  return true;
-}
-
-bool BuildInstallPathW(wchar_t (&path)[kPathCapacity], const char* appData, const char* fileName) {
+bool BuildInstallPath(wchar_t (&path)[kPathCapacity], const wchar_t* appData, const wchar_t* fileName) {
   path[0] = 0;
   if (appData[0] == 0) return false;
-  const wchar_t* wideAppData = ToWide(appData);
-  const wchar_t* wideSubfolder = ToWide(kProductSubfolder);
-  const wchar_t* wideFile = fileName ? ToWide(fileName) : nullptr;
-  // wsprintfW knows no bound, so the length is checked before it runs.
-  size_t length = std::wcslen(wideAppData) + 1 + std::wcslen(wideSubfolder);
-  if (wideFile) length += 1 + std::wcslen(wideFile);
-  if (length >= kPathCapacity) return false;
-  if (wideFile)
-    wsprintfW(path, L"%s\\%s\\%s", wideAppData, wideSubfolder, wideFile);
+  size_t length = std::wcslen(appData) + 1 + std::wcslen(kProductSubfolder);
+  if (fileName != nullptr) length += 1 + std::wcslen(fileName) + kLongestTemporarySuffix;
+  if (length >= static_cast<size_t>(fileName != nullptr ? kPathCapacity : kFolderPathCapacity)) return false;
+  // The length is checked above: wsprintfW knows no bound.
+  if (fileName != nullptr)
+    wsprintfW(path, L"%s\\%s\\%s", appData, kProductSubfolder, fileName);
   else
-    wsprintfW(path, L"%s\\%s", wideAppData, wideSubfolder);
+    wsprintfW(path, L"%s\\%s", appData, kProductSubfolder);
   return true;
 }
 
-bool InstallPathsFit(const char* appData) {
-  char longest[kPathCapacity];
-  wchar_t longestWide[kPathCapacity];
-  return BuildInstallPath(longest, kPathCapacity, appData, kClientArchive) &&
-         BuildInstallPath(longest, kPathCapacity, appData, kClientExecutable) &&
-         BuildInstallPath(longest, kPathCapacity, appData, kToolPathFile) &&
-         BuildInstallPathW(longestWide, appData, kClientArchive);
+bool InstallPathsFit(const wchar_t* appData) {
+  wchar_t path[kPathCapacity];
+  for (const wchar_t* name : {kClientExecutableFile, kClientArchive, kSkinArchive, kToolPathFile, kLogFile}) {
+    if (!BuildInstallPath(path, appData, name)) return false;
+  }
+  return BuildInstallPath(path, appData, nullptr);
+}
+
+bool PinFolders(const wchar_t* appData, const wchar_t* folder, MissingFolders missing, FolderPins& pins) {
+  const size_t start = std::wcslen(appData);
+  const size_t end = std::wcslen(folder);
+  if (end <= start + 1 || end >= kPathCapacity || std::wcsncmp(appData, folder, start) != 0) return false;
+  char16_t path[kPathCapacity];
+  std::memcpy(path, folder, (end + 1) * sizeof path[0]);
+  const FolderHold result = HoldFolders(path, static_cast<std::uint32_t>(start + 1), static_cast<std::uint32_t>(end),
+                                        missing == MissingFolders::Created, pins);
+  return result == FolderHold::Held || (result == FolderHold::Missing && missing == MissingFolders::Allowed);
 }

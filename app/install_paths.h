@@ -1,17 +1,29 @@
-// Paths below the install root (APPDATA\Quorvane\Software). A path that does not fit its buffer
-// is never cut: the builders answer false and leave an empty text, so nothing is ever written
-// under a truncated path.
+// Paths below the install root (APPDATA\Quorvane\Software), all UTF-16 and within Windows' path
+// limit. A path that does not fit is never cut: the builders answer false and leave an empty text,
+// so nothing is ever written under a truncated path.
 #pragma once
 
 #include "app/release_names.h"
+#include "platform/file_system.h"
 
-// The user's roaming application-data folder; false (and "") when the shell cannot give it.
-bool GetAppDataPath(char (&appData)[kPathCapacity]);
+// The user's roaming application-data folder as the shell reports it, links and all: it is the
+// user's to choose. False (and "") when the shell cannot give it.
+bool GetAppDataPath(wchar_t (&appData)[kPathCapacity]);
 
-// True when every fixed path of the install fits 260 characters for this APPDATA (the longest is
-// the client executable's), so the phases may build theirs without cutting.
-bool InstallPathsFit(const char* appData);
+// "APPDATA\Quorvane\Software\fileName" with room left for the longest temporary suffix, or, for a
+// null fileName, the install root within the folder limit.
+bool BuildInstallPath(wchar_t (&path)[kPathCapacity], const wchar_t* appData, const wchar_t* fileName);
 
-// "APPDATA\Quorvane\Software\fileName" (fileName null: the install root itself).
-bool BuildInstallPath(char* path, int capacity, const char* appData, const char* fileName);
-bool BuildInstallPathW(wchar_t (&path)[kPathCapacity], const char* appData, const char* fileName);
+// True when the install root and every fixed file of the install fit for this APPDATA (the longest
+// is the client executable's temporary name), so nothing of the release can fail for its length.
+bool InstallPathsFit(const wchar_t* appData);
+
+// Folders held open while the release writes below them (see HoldFolders).
+using FolderPins = HeldFolders;
+enum class MissingFolders { Allowed, Refused, Created };
+
+// Holds every folder of folder below appData, outermost first ("APPDATA\a\b": a, then a\b), and
+// answers false at the first one that is no folder or is a link of any kind. A missing folder ends
+// the walk with true (Allowed: the rest is created later and held then), with false (Refused), or
+// is created inside the folder just held (Created).
+bool PinFolders(const wchar_t* appData, const wchar_t* folder, MissingFolders missing, FolderPins& pins);

@@ -1,10 +1,43 @@
 #include "app/release_log.h"
 
-#include <cstring>
+#include <fcntl.h>
+#include <io.h>
 
-FILE* OpenLog(const char* path) {
-  if (path == nullptr) return nullptr;
-  return std::fopen(path, "wb");  // binary: the CR LF line ends are written as they stand
+#include <cstring>
+#include <cwchar>
+
+#include "app/release_names.h"
+#include "platform/scoped_handle.h"
+
+namespace {
+
+constexpr wchar_t kLogTemporarySuffix[] = L".tmp";
+
+}  // namespace
+
+FILE* OpenLog(const wchar_t* path) {
+  if (path == nullptr || std::wcslen(path) + std::wcslen(kLogTemporarySuffix) >= kPathCapacity) return nullptr;
+  wchar_t temporary[kPathCapacity];
+  wsprintfW(temporary, L"%s%s", path, kLogTemporarySuffix);
+  DeleteFileW(temporary);  // one that a crashed run left; a link of that name goes, not what it leads to
+  // Shared for delete, so that the move below can rename it while it is open; for reading, so
+  // that the log can be watched while the run goes on.
+  ScopedHandle file(CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.IsValid()) return nullptr;
+  if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
+    const DWORD error = GetLastError();
+    file.Reset();
+    DeleteFileW(temporary);
+    SetLastError(error);
+    return nullptr;
+  }
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
+  if (descriptor < 0) return nullptr;
+  file.Release();                            // the descriptor owns it now
+  FILE* stream = _fdopen(descriptor, "wb");  // binary: the CR LF line ends are written as they stand
+  if (stream == nullptr) _close(descriptor);
+  return stream;
 }
 
 void FormatLogPrefix(const SYSTEMTIME& time, char (&prefix)[kLogPrefixCapacity]) {

@@ -8,7 +8,10 @@
 
 inline constexpr int kLogPrefixCapacity = 64;
 
-FILE* OpenLog(const char* path);
+// The log of this run replaces the last one: it is created new beside it and moved over it, so an
+// old log that is a link (hard or symbolic) to some other file is replaced, never written through.
+// Null when it cannot be created or cannot take the old one's place (held open by another program).
+FILE* OpenLog(const wchar_t* path);
 void WriteLog(FILE* stream, const char* message);
 void CloseLog(FILE* stream);
 

@@ -6,17 +6,22 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "app/install_paths.h"
 #include "app/release_log.h"
 #include "app/release_names.h"
 #include "app/string_conversion.h"
 #include "deploy/release_payload.h"
+#include "deploy/resource_writer.h"
 #include "deploy/unpack_client_archive.h"
 #include "process/stop_phase.h"
 #include "process/tray_sweep.h"
 
 namespace {
+
+constexpr char kRootRefusedMessage[] = "OnReleaseFile Install Root Refused";
 
 // The client closes itself on this message; nobody waits for it to do so.
 void PostCloseRequest(const wchar_t* windowClass) {
@@ -24,12 +29,27 @@ void PostCloseRequest(const wchar_t* windowClass) {
   if (window != nullptr) PostMessageW(window, kCloseRequestMessage, 0, 0);
 }
 
-// The client reads this file to find its updater: the path and nothing else, no line end.
-void WriteToolPathFile(const char* toolPathFile, const wchar_t* ownPath) {
-  FILE* file = std::fopen(toolPathFile, "w");
-  if (file == nullptr) return;
-  std::fprintf(file, "%s", ToNarrow(ownPath));
-  std::fclose(file);
+// The tool's path exactly as the client, which reads it in the ANSI code page, will open it: the
+// path itself, or else its short (8.3) form, which is ASCII wherever the volume makes short names.
+bool ExactAnsiToolPath(const wchar_t* ownPath, std::unique_ptr<char[]>& text) {
+  bool exact = false;
+  text.reset(ToNarrow(ownPath, &exact));
+  if (exact) return true;
+  wchar_t shortPath[kPathCapacity];
+  const DWORD length = GetShortPathNameW(ownPath, shortPath, kPathCapacity);
+  if (length == 0 || length >= kPathCapacity) return false;
+  text.reset(ToNarrow(shortPath, &exact));
+  return exact;
+}
+
+// The client reads this file to find its updater: the path and nothing else, no line end. A path
+// that names another file is worse than none, so without an exact form there is no file at all.
+void WriteToolPathFile(const wchar_t* toolPathFile, const wchar_t* ownPath, bool haveOwnPath) {
+  std::unique_ptr<char[]> text;
+  if (haveOwnPath && ExactAnsiToolPath(ownPath, text))
+    ReplaceFileContents(toolPathFile, text.get(), static_cast<DWORD>(std::strlen(text.get())), WriteFile);
+  else
+    DeleteFileW(toolPathFile);
 }
 
 }  // namespace
@@ -37,12 +57,22 @@ void WriteToolPathFile(const char* toolPathFile, const wchar_t* ownPath) {
 void OnReleaseFile() {
   Sleep(300);
 
-  // Without APPDATA, or with one so long that the install paths would be cut, everything that
-  // needs a path is skipped: no log, no payload, no tool-path file, no launch.
-  char appData[kPathCapacity];
-  const bool havePaths = GetAppDataPath(appData) && InstallPathsFit(appData);
-  char clientPath[kPathCapacity] = "";
-  if (havePaths) BuildInstallPath(clientPath, kPathCapacity, appData, kClientExecutable);
+  // Everything the release will write is settled before anything is stopped: without APPDATA, with
+  // one so long that some install path would not fit, or with an install root that is no plain
+  // folder (a link above all), the client is left running and nothing is written.
+  wchar_t appData[kPathCapacity];
+  wchar_t root[kPathCapacity];
+  const bool haveRoot = GetAppDataPath(appData) && BuildInstallPath(root, appData, nullptr);
+  FolderPins pins;
+  const bool rootUsable =
+      haveRoot && InstallPathsFit(appData) && PinFolders(appData, root, MissingFolders::Allowed, pins);
+  wchar_t clientPath[kPathCapacity];
+  wchar_t logPath[kPathCapacity];
+  wchar_t toolPathFile[kPathCapacity];
+  BuildInstallPath(clientPath, appData, kClientExecutableFile);
+  BuildInstallPath(toolPathFile, appData, kToolPathFile);
+  // The log only in an install root that exists and is held: a first run has none.
+  const bool rootHeld = haveRoot && pins.count == 2;
 
   // A path cut at the buffer's end would name another file: then no tool-path file is written.
   wchar_t ownPath[kPathCapacity];
@@ -51,29 +81,37 @@ void OnReleaseFile() {
 
   const ULONGLONG startMark = GetTickCount64();
 
-  char logPath[kLogPathCapacity];
   FILE* log = nullptr;
-  if (havePaths && BuildInstallPath(logPath, kLogPathCapacity, appData, kLogFile)) log = OpenLog(logPath);
+  if (rootHeld && BuildInstallPath(logPath, appData, kLogFile)) log = OpenLog(logPath);
   WriteLog(log, "OnReleaseFile Begin");
 
-  PostCloseRequest(kClientWindowClassSoft);
-  PostCloseRequest(kClientWindowClassTolu);
+  if (!rootUsable) {
+    WriteLog(log, kRootRefusedMessage);
+  } else {
+    PostCloseRequest(kClientWindowClassSoft);
+    PostCloseRequest(kClientWindowClassTolu);
 
-  // A surviving second client process would hold files that the release replaces: no release.
-  const bool noSecondClient = StopOldClient(log, startMark);
-  const bool releaseAllowed = noSecondClient && havePaths;
+    // A surviving second client process would hold files that the release replaces: no release.
+    const bool releaseAllowed = StopOldClient(log, startMark);
 
-  RefreshTrayIcons();
+    RefreshTrayIcons();
 
-  WriteLog(log, "OnReleaseFile Close Replace File");
+    WriteLog(log, "OnReleaseFile Close Replace File");
 
-  if (releaseAllowed) {
-    ReleasePayload(log, appData);
-    UnpackClientArchive(log, appData);
-    char toolPathFile[kPathCapacity];
-    if (haveOwnPath && BuildInstallPath(toolPathFile, kPathCapacity, appData, kToolPathFile))
-      WriteToolPathFile(toolPathFile, ownPath);
-    ShellExecuteA(nullptr, kLaunchVerb, clientPath, nullptr, "", SW_SHOWNORMAL);
+    if (releaseAllowed) {
+      ReleasePayload(log, appData);
+      // Created by the payload phase on a first run; held from here on either way.
+      pins.Clear();
+      if (PinFolders(appData, root, MissingFolders::Refused, pins)) {
+        UnpackClientArchive(log, appData);
+        WriteToolPathFile(toolPathFile, ownPath, haveOwnPath);
+        // The install root as the client's working folder: its relative paths and its DLL search
+        // then never reach the folder this tool was started from (Downloads, for instance).
+        ShellExecuteW(nullptr, kLaunchVerb, clientPath, nullptr, root, SW_SHOWNORMAL);
+      } else {
+        WriteLog(log, kRootRefusedMessage);
+      }
+    }
   }
 
   WriteLog(log, "OnReleaseFile Client Run");

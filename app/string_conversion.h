@@ -3,4 +3,7 @@
 #pragma once
 
 wchar_t* ToWide(const char* text);
-char* ToNarrow(const wchar_t* text);
+// Never best-fits ("Ł" to "L" would name another file or user): a character that the code page
+// cannot hold becomes its default character ("?"), and exact, when given, says whether the text
+// came through unchanged.
+char* ToNarrow(const wchar_t* text, bool* exact = nullptr);

@@ -5,9 +5,9 @@
 inline constexpr int kReleaseModeOnRelease = 2;
 
 struct PayloadEntry {
-  const char* relativePath;  // below APPDATA, beginning with a backslash; null in the end row
-  const char* resourceType;  // resource type given by name
-  int resourceId;            // used as a 16-bit resource number
+  const wchar_t* relativePath;  // below APPDATA, beginning with a backslash; null in the end row
+  const char* resourceType;     // resource type given by name
+  int resourceId;               // used as a 16-bit resource number
   int releaseMode;
   const char* description;  // not used by the release
 };

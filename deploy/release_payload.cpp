@@ -2,53 +2,62 @@
 
 #include <windows.h>
 
-#include <shlobj.h>
-#include <shlwapi.h>
-
-#include <cstring>
+#include <cwchar>
+#include <memory>
 
 #include "app/install_paths.h"
 #include "app/release_names.h"
+#include "app/string_conversion.h"
 #include "deploy/resource_writer.h"
 
 namespace {
 
-// LF only and no timestamp: these lines differ from the milestone lines on purpose.
-void WritePayloadLine(FILE* log, int ret, int count, const char* target) {
+// LF only and no timestamp: these lines differ from the milestone lines on purpose. The path is
+// text for a reader: what the code page cannot hold shows as its default character.
+void WritePayloadLine(FILE* log, int ret, int count, const wchar_t* target) {
   if (log == nullptr) return;
-  std::fprintf(log, "ReleaseResFile ret = %d iReCount = %d  %s\n", ret, count, target);
+  const std::unique_ptr<char[]> narrowTarget(ToNarrow(target));
+  std::fprintf(log, "ReleaseResFile ret = %d iReCount = %d  %s\n", ret, count, narrowTarget.get());
   std::fflush(log);
 }
 
-// The target's folder with all missing parents; a failure shows up as failed write attempts.
-void CreateTargetFolder(const char* targetPath) {
-  char folder[kPathCapacity];
-  std::strcpy(folder, targetPath);
-  char* lastSeparator = std::strrchr(folder, '\\');
-  if (lastSeparator != nullptr) *lastSeparator = 0;
-  if (!PathFileExistsA(folder)) SHCreateDirectoryExA(nullptr, folder, nullptr);
+// target = APPDATA + the row's relative path, with room for the temporary name; false when it
+// does not fit, and then the whole text anyway, for the log.
+bool BuildTarget(std::unique_ptr<wchar_t[]>& target, const wchar_t* appData, const PayloadEntry& row) {
+  const size_t length = std::wcslen(appData) + std::wcslen(row.relativePath);
+  target.reset(new wchar_t[length + 1]);
+  std::wmemcpy(target.get(), appData, std::wcslen(appData));
+  std::wmemcpy(target.get() + std::wcslen(appData), row.relativePath, std::wcslen(row.relativePath) + 1);
+  return length + std::wcslen(kTemporarySuffix) < kPathCapacity;
 }
 
-void ReleaseRow(FILE* log, const char* appData, const PayloadEntry& row) {
-  char target[kPathCapacity];
-  const int length = std::snprintf(target, sizeof target, "%s%s", appData, row.relativePath);
-  if (length < 0 || length >= kPathCapacity) {
-    // Cut at the buffer's end the path would name another file, and retrying cannot make it
-    // fit: the row is not attempted, and one failed line names the whole path.
-    char wholePath[kLogPathCapacity];
-    std::snprintf(wholePath, sizeof wholePath, "%s%s", appData, row.relativePath);
-    WritePayloadLine(log, 0, 0, wholePath);
+void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
+  std::unique_ptr<wchar_t[]> target;
+  const bool fits = BuildTarget(target, appData, row);
+  // The target's folders, created where missing and held while the row is written; one that is
+  // a link is refused. Neither a path that would be cut at the buffer's end nor a link can get
+  // better by retrying: such a row is not attempted, and one failed line names it.
+  FolderPins pins;
+  wchar_t* lastSeparator = std::wcsrchr(target.get(), L'\\');
+  bool folderHeld = false;
+  if (fits && lastSeparator != nullptr) {
+    *lastSeparator = 0;
+    folderHeld = std::wcslen(target.get()) < static_cast<size_t>(kFolderPathCapacity) &&
+                 PinFolders(appData, target.get(), MissingFolders::Created, pins);
+    *lastSeparator = L'\\';
+  }
+  if (!folderHeld) {
+    WritePayloadLine(log, 0, 0, target.get());
     return;
   }
-  CreateTargetFolder(target);
 
   int count = 0;
-  int ret = ReleaseResFile(row.resourceId, row.resourceType, target);
-  WritePayloadLine(log, ret, count, target);
+  int ret = ReleaseResFile(row.resourceId, row.resourceType, target.get());
+  WritePayloadLine(log, ret, count, target.get());
   // Each line reports the attempt before it, so a row that keeps failing leaves 11 lines.
   while (ret == 0 && count < kPayloadRetries) {
-    WritePayloadLine(log, ret, count, target);
-    ret = ReleaseResFile(row.resourceId, row.resourceType, target);
+    WritePayloadLine(log, ret, count, target.get());
+    ret = ReleaseResFile(row.resourceId, row.resourceType, target.get());
     ++count;
     Sleep(kPayloadRetryPauseMs);
   }
@@ -56,15 +65,20 @@ void ReleaseRow(FILE* log, const char* appData, const PayloadEntry& row) {
 
 }  // namespace
 
-void ReleasePayloadRows(FILE* log, const char* appData, const PayloadEntry* table) {
+void ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table) {
   for (const PayloadEntry* row = table; row->relativePath != nullptr; ++row) {
     if (row->releaseMode == kReleaseModeOnRelease) ReleaseRow(log, appData, *row);
   }
 }
 
-void ReleasePayload(FILE* log, const char* appData) {
+void ReleasePayload(FILE* log, const wchar_t* appData) {
   // The skin archive goes first, whether or not its new copy can be written; a missing one is fine.
+  // Only from a plain install root: deleting through a link would remove another folder's file.
   wchar_t skinArchive[kPathCapacity];
-  if (BuildInstallPathW(skinArchive, appData, kSkinArchive)) DeleteFileW(skinArchive);
+  wchar_t root[kPathCapacity];
+  FolderPins pins;
+  if (BuildInstallPath(skinArchive, appData, kSkinArchive) && BuildInstallPath(root, appData, nullptr) &&
+      PinFolders(appData, root, MissingFolders::Refused, pins))
+    DeleteFileW(skinArchive);
   ReleasePayloadRows(log, appData, PayloadTable);
 }

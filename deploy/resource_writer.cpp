@@ -1,6 +1,6 @@
 #include "deploy/resource_writer.h"
 
-#include <cstdio>
+#include <cwchar>
 
 #include "app/release_names.h"
 #include "platform/scoped_handle.h"
@@ -19,22 +19,25 @@ bool FindOwnResource(int resourceId, const char* resourceType, const void** byte
 
 // A target that another process holds open without delete sharing cannot be replaced; finding
 // that out first spares writing the whole archive only to throw it away.
-bool TargetIsLockedByOthers(const char* targetPath) {
-  ScopedHandle probe(CreateFileA(targetPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+// The probe opens a link itself, which is what the move replaces, not what it leads to.
+bool TargetIsLockedByOthers(const wchar_t* targetPath) {
+  ScopedHandle probe(CreateFileW(targetPath, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   return !probe.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 }  // namespace
 
-int ReplaceFileContents(const char* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
-  char temporaryPath[kPathCapacity];
-  const int length = std::snprintf(temporaryPath, sizeof temporaryPath, "%s%s", targetPath, kTemporarySuffix);
-  if (length < 0 || length >= kPathCapacity) return 0;
+int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
+  if (std::wcslen(targetPath) + std::wcslen(kTemporarySuffix) >= kPathCapacity) return 0;
+  wchar_t temporaryPath[kPathCapacity];
+  wsprintfW(temporaryPath, L"%s%s", targetPath, kTemporarySuffix);
 
+  // One that a crashed run left goes first: a link of that name is removed, not followed.
+  DeleteFileW(temporaryPath);
   // Shared for delete only: the move below opens it for delete while this handle still holds it,
   // and no other process can read a half-written archive or write into ours meanwhile.
-  ScopedHandle temporary(CreateFileA(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+  ScopedHandle temporary(CreateFileW(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!temporary.IsValid()) return 0;
 
@@ -42,13 +45,13 @@ int ReplaceFileContents(const char* targetPath, const void* bytes, DWORD size, W
   // Flushed before the move, so that a crash can never leave the new name on missing bytes.
   const bool complete = writeCall(temporary.Get(), bytes, size, &written, nullptr) && written == size &&
                         FlushFileBuffers(temporary.Get());
-  if (complete && MoveFileExA(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+  if (complete && MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
   // Still open with delete sharing: the file goes away when the handle closes.
-  DeleteFileA(temporaryPath);
+  DeleteFileW(temporaryPath);
   return 0;
 }
 
-int ReleaseResFile(int resourceId, const char* resourceType, const char* targetPath) {
+int ReleaseResFile(int resourceId, const char* resourceType, const wchar_t* targetPath) {
   if (resourceType == nullptr || targetPath == nullptr) return 0;
   const void* bytes = nullptr;
   DWORD size = 0;

@@ -25,6 +25,7 @@ void LogNotInstalled(void* log, std::int32_t index, const char* event, const cha
   if (name[0] == 0 && index >= 0) {
     line += "#" + std::to_string(index);
   } else {
+    // Text for a reader: what the code page cannot hold shows as its default character.
     const std::unique_ptr<char[]> narrowName(ToNarrow(reinterpret_cast<const wchar_t*>(name)));
     line += narrowName.get();
   }
@@ -34,11 +35,11 @@ void LogNotInstalled(void* log, std::int32_t index, const char* event, const cha
 
 }  // namespace
 
-void UnpackClientArchive(FILE* log, const char* appData) {
+void UnpackClientArchive(FILE* log, const wchar_t* appData) {
   wchar_t archivePath[kPathCapacity];
   wchar_t folder[kPathCapacity];
   const bool havePaths =
-      BuildInstallPathW(archivePath, appData, kClientArchive) && BuildInstallPathW(folder, appData, nullptr);
+      BuildInstallPath(archivePath, appData, kClientArchive) && BuildInstallPath(folder, appData, nullptr);
   WriteLog(log, "Quorvane.zip UnZip");
   UnzipReporter reporter;
   reporter.report = LogNotInstalled;
@@ -46,6 +47,6 @@ void UnpackClientArchive(FILE* log, const char* appData) {
   if (havePaths)
     UnzipToFolder(Portable(archivePath), Portable(folder), &reporter);
   else
-    LogNotInstalled(log, -1, kUnzipPathTooLong, Portable(L"SoftQuorvane.zip"));
+    LogNotInstalled(log, -1, kUnzipPathTooLong, Portable(kClientArchive));
   Sleep(kUnpackPauseMs);
 }

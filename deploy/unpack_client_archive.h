@@ -9,4 +9,4 @@ inline constexpr unsigned kUnpackPauseMs = 100;
 // log may be null (no log this run); appData is the user's roaming application-data folder.
 // Writes "Quorvane.zip UnZip" first, then one "UnzipToFolder <event> <name>" line for each entry
 // that was not installed (or for an archive that could not be opened), then pauses 100 ms.
-void UnpackClientArchive(FILE* log, const char* appData);
+void UnpackClientArchive(FILE* log, const wchar_t* appData);

@@ -49,7 +49,7 @@ class ReleaseLogFile : public ::testing::Test {
 };
 
 TEST_F(ReleaseLogFile, MilestoneLinesCarryTimeMessageAndLastErrorWithCrLf) {
-  FILE* log = OpenLog(Narrow(path_).c_str());
+  FILE* log = OpenLog(path_.c_str());
   ASSERT_NE(log, nullptr);
   SetLastError(0);
   WriteLog(log, "OnReleaseFile Begin");
@@ -66,20 +66,29 @@ TEST_F(ReleaseLogFile, MilestoneLinesCarryTimeMessageAndLastErrorWithCrLf) {
   EXPECT_EQ(Contents(), beforeClose);
 }
 
-TEST_F(ReleaseLogFile, OpeningTruncatesTheLogOfTheLastRun) {
-  ASSERT_TRUE(WriteFileBytes(path_, std::string(5000, 'x')));
-  FILE* log = OpenLog(Narrow(path_).c_str());
+// The old log may be a hard link to a file elsewhere (which the user can make, and an elevated
+// run would then overwrite): the new log takes its name and the other file stays as it was.
+TEST_F(ReleaseLogFile, OpeningReplacesTheLogOfTheLastRunAndNeverWritesThroughALink) {
+  const std::wstring elsewhere = path_ + L".elsewhere";
+  ASSERT_TRUE(WriteFileBytes(elsewhere, std::string(5000, 'x')));
+  ASSERT_TRUE(CreateHardLinkW(path_.c_str(), elsewhere.c_str(), nullptr));
+  FILE* log = OpenLog(path_.c_str());
   ASSERT_NE(log, nullptr);
   WriteLog(log, "one");
   CloseLog(log);
   EXPECT_EQ(Contents().find('x'), std::string::npos);
   EXPECT_EQ(SplitLines(Contents(), "\r\n").size(), 1u);
+  std::string other;
+  EXPECT_TRUE(ReadFileBytes(elsewhere, other));
+  EXPECT_EQ(other, std::string(5000, 'x'));
+  EXPECT_FALSE(PathExists(path_ + L".tmp"));
+  RemoveTree(elsewhere);
 }
 
 TEST_F(ReleaseLogFile, NullStreamOrMessageWritesNothing) {
   WriteLog(nullptr, "nothing");
   CloseLog(nullptr);
-  FILE* log = OpenLog(Narrow(path_).c_str());
+  FILE* log = OpenLog(path_.c_str());
   ASSERT_NE(log, nullptr);
   WriteLog(log, nullptr);
   CloseLog(log);
@@ -91,7 +100,7 @@ TEST(OpenLog, MissingFolderGivesNoStreamAndNoFile) {
   GetTempPathW(MAX_PATH, folder);
   const std::wstring missing = std::wstring(folder) + L"no_such_release_folder";
   RemoveTree(missing);
-  EXPECT_EQ(OpenLog(Narrow(missing + L"\\ReleaseToolLog.txt").c_str()), nullptr);
+  EXPECT_EQ(OpenLog((missing + L"\\ReleaseToolLog.txt").c_str()), nullptr);
   EXPECT_FALSE(PathExists(missing));
 }
 

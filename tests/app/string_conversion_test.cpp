@@ -28,6 +28,26 @@ TEST(StringConversion, NonAsciiTextMatchesItsUnicodeCharacters) {
   EXPECT_STREQ(ToNarrow(wide), narrow);
 }
 
+// "Łukasz" best-fitted would be "Lukasz": another user's profile, another file.
+TEST(StringConversion, WhatTheCodePageCannotHoldBecomesItsDefaultCharacterNeverALookAlike) {
+  if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP() << " is not Windows-1252";
+  const struct {
+    const wchar_t* wide;
+    const char* narrow;
+    bool exact;
+  } cases[] = {
+      {L"C:\\Users\\\u0141ukasz", "C:\\Users\\?ukasz", false},
+      {L"\u0414\u043c\u0438\u0442\u0440\u0438\u0439", "???????", false},
+      {L"Caf\u00E9", "Caf\xE9", true},
+      {L"", "", true},
+  };
+  for (const auto& c : cases) {
+    bool exact = !c.exact;
+    EXPECT_STREQ(ToNarrow(c.wide, &exact), c.narrow);
+    EXPECT_EQ(exact, c.exact) << c.narrow;
+  }
+}
+
 TEST(StringConversion, EmptyAndNull) {
   EXPECT_STREQ(ToWide(""), L"");
   EXPECT_STREQ(ToNarrow(L""), "");

@@ -43,7 +43,7 @@ std::vector<std::string> PayloadLinesOfLog() {
 }
 
 bool NoTemporaryFileIn(const std::wstring& folder) {
-  const std::wstring suffix = Widen(kTemporarySuffix);
+  const std::wstring suffix = kTemporarySuffix;
   for (const std::wstring& name : ListFolder(folder))
     if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
       return false;

@@ -14,20 +14,20 @@ class ResourceWriter : public ScratchFolderTest {};
 
 TEST_F(ResourceWriter, ReplacesALongerOldFileWithExactlyTheResource) {
   ASSERT_TRUE(WriteFileBytes(Path(L"Drivers.zip"), std::string(100000, 'x')));
-  EXPECT_EQ(ReleaseResFile(kDriversId, "ZIP", NarrowPath(L"Drivers.zip").c_str()), 1);
+  EXPECT_EQ(ReleaseResFile(kDriversId, "ZIP", Path(L"Drivers.zip").c_str()), 1);
   EXPECT_EQ(Contents(Path(L"Drivers.zip")), OwnResource(kDriversId));
   EXPECT_EQ(ListFolder(folder_), Names{L"Drivers.zip"});
 }
 
 TEST_F(ResourceWriter, FailureLeavesTheOldTargetAndNoTemporaryFile) {
   ASSERT_TRUE(WriteFileBytes(Path(L"old.zip"), kOldContents));
-  const std::string old = NarrowPath(L"old.zip");
-  const std::string inMissingFolder = NarrowPath(L"absent\\new.zip");
+  const std::wstring old = Path(L"old.zip");
+  const std::wstring inMissingFolder = Path(L"absent\\new.zip");
   struct Case {
     const char* what;
     int id;
     const char* type;
-    const char* target;
+    const wchar_t* target;
   } cases[] = {
       {"missing resource", kAbsentId, "ZIP", old.c_str()},
       {"type of another name", kDriversId, "RCDATA", old.c_str()},
@@ -50,7 +50,7 @@ TEST_F(ResourceWriter, TargetHeldOpenByAnotherHandleIsNotReplaced) {
     ScopedHandle held(CreateFileW(Path(L"held.zip").c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held.IsValid());
-    EXPECT_EQ(ReleaseResFile(kDriversId, "ZIP", NarrowPath(L"held.zip").c_str()), 0) << "share " << share;
+    EXPECT_EQ(ReleaseResFile(kDriversId, "ZIP", Path(L"held.zip").c_str()), 0) << "share " << share;
     held.Reset();
     EXPECT_EQ(Contents(Path(L"held.zip")), kOldContents) << "share " << share;
     EXPECT_EQ(ListFolder(folder_), Names{L"held.zip"}) << "share " << share;
@@ -71,8 +71,8 @@ TEST_F(ResourceWriter, IncompleteWriteNeverReachesTheTarget) {
   const std::string resource = OwnResource(kClientId);
   ASSERT_TRUE(WriteFileBytes(Path(L"old.zip"), kOldContents));
   for (WriteFileCall writeCall : {ShortWrite, FailedWrite}) {
-    EXPECT_EQ(ReplaceFileContents(NarrowPath(L"old.zip").c_str(), resource.data(), resource.size(), writeCall), 0);
-    EXPECT_EQ(ReplaceFileContents(NarrowPath(L"new.zip").c_str(), resource.data(), resource.size(), writeCall), 0);
+    EXPECT_EQ(ReplaceFileContents(Path(L"old.zip").c_str(), resource.data(), resource.size(), writeCall), 0);
+    EXPECT_EQ(ReplaceFileContents(Path(L"new.zip").c_str(), resource.data(), resource.size(), writeCall), 0);
     EXPECT_EQ(Contents(Path(L"old.zip")), kOldContents);
     EXPECT_EQ(ListFolder(folder_), Names{L"old.zip"});
   }
@@ -80,11 +80,23 @@ TEST_F(ResourceWriter, IncompleteWriteNeverReachesTheTarget) {
 
 // The target fits 260 characters but its temporary name would not: refused rather than cut.
 TEST_F(ResourceWriter, TargetWithoutRoomForTheTemporaryNameIsRefused) {
-  const std::string folder = NarrowPath(L"");
-  const std::string target = folder + std::string(kPathCapacity - 1 - folder.size() - 2, 'n') + ".z";
+  const std::wstring folder = Path(L"");
+  const std::wstring target = folder + std::wstring(kPathCapacity - 1 - folder.size() - 2, L'n') + L".z";
   ASSERT_EQ(target.size(), static_cast<size_t>(kPathCapacity - 1));
   EXPECT_EQ(ReleaseResFile(kDriversId, "ZIP", target.c_str()), 0);
   EXPECT_TRUE(ListFolder(folder_).empty());
+}
+
+// A target, or a temporary file a crashed run left, that is a hard link to a file elsewhere: the
+// new archive takes the name, and the other file keeps its bytes.
+TEST_F(ResourceWriter, LinkedTargetOrTemporaryIsReplacedNeverWrittenThrough) {
+  ASSERT_TRUE(WriteFileBytes(Path(L"elsewhere"), kOldContents));
+  ASSERT_TRUE(CreateHardLinkW(Path(L"Drivers.zip").c_str(), Path(L"elsewhere").c_str(), nullptr));
+  ASSERT_TRUE(CreateHardLinkW(Path(L"Drivers.zip.tmp").c_str(), Path(L"elsewhere").c_str(), nullptr));
+  EXPECT_EQ(ReleaseResFile(kDriversId, "ZIP", Path(L"Drivers.zip").c_str()), 1);
+  EXPECT_EQ(Contents(Path(L"Drivers.zip")), OwnResource(kDriversId));
+  EXPECT_EQ(Contents(Path(L"elsewhere")), kOldContents);
+  EXPECT_EQ(ListFolder(folder_), (Names{L"Drivers.zip", L"elsewhere"}));
 }
 
 }  // namespace

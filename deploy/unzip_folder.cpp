@@ -15,6 +15,11 @@ struct Unpacking {
   char16_t target[kEntryPathCapacity];
   char16_t temporary[kEntryPathCapacity];
   std::uint32_t folderLength = 0;
+  // The subfolders of the last entry that lay in one, held while entries are written into them:
+  // target[0, heldEnd) as it was then.
+  HeldFolders held;
+  char16_t heldPath[kEntryPathCapacity];
+  std::uint32_t heldEnd = 0;
   unsigned char chunk[kUnzipChunkSize];
 };
 
@@ -84,22 +89,47 @@ std::uint32_t SubfolderEnd(const Unpacking& unpacking, std::uint32_t length) {
   return 0;
 }
 
+// Holds target[folderLength, end), each folder created where missing; entries of one folder in a
+// row check it once. Answers the failure's event, or null.
+const char* HoldSubfolders(Unpacking& unpacking, std::uint32_t end) {
+  bool same = end == unpacking.heldEnd;
+  for (std::uint32_t i = 0; same && i < end; ++i) same = unpacking.heldPath[i] == unpacking.target[i];
+  if (same) return nullptr;
+  unpacking.held.Clear();
+  unpacking.heldEnd = 0;
+  if (end >= kEntryFolderCapacity) return kUnzipPathTooLong;
+  const FolderHold result = HoldFolders(unpacking.target, unpacking.folderLength, end, true, unpacking.held);
+  if (result != FolderHold::Held) {
+    unpacking.held.Clear();
+    return result == FolderHold::Link ? kUnzipLinkRefused : kUnzipFolderFailed;
+  }
+  for (std::uint32_t i = 0; i < end; ++i) unpacking.heldPath[i] = unpacking.target[i];
+  unpacking.heldEnd = end;
+  return nullptr;
+}
+
+// The temporary file, new: one that a crashed run left, or a link of that name, is removed first
+// (the name, never what a link leads to).
+PlatformFile CreateTemporary(const Unpacking& unpacking) {
+  PlatformFile file = CreateNewFile(unpacking.temporary, kAttributeNormal);
+  if (IsValidPlatformFile(file) || !DeletePlainFile(unpacking.temporary)) return file;
+  return CreateNewFile(unpacking.temporary, kAttributeNormal);
+}
+
 bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
   for (std::uint32_t i = 0; i < length; ++i) unpacking.temporary[i] = unpacking.target[i];
   for (std::uint32_t i = 0; i <= kSuffixLength; ++i) unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
 
-  // Most entries go to folders that exist: their missing folders are looked for only when the
-  // file cannot be created.
-  ScopedPlatformFile file(CreateFileForWriting(unpacking.temporary, kAttributeNormal));
-  const std::uint32_t subfolderEnd = file.IsValid() ? 0 : SubfolderEnd(unpacking, length);
-  if (!file.IsValid() && subfolderEnd != 0) {
-    if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, subfolderEnd))
-      return Report(unpacking, index, kUnzipFolderFailed, info.name);
-    file.Reset(CreateFileForWriting(unpacking.temporary, kAttributeNormal));
-  }
+  const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
+  const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;
+  if (folderFailure != nullptr) return Report(unpacking, index, folderFailure, info.name);
+  ScopedPlatformFile file(CreateTemporary(unpacking));
   if (!file.IsValid()) return Report(unpacking, index, kUnzipCreateFailed, info.name);
 
   const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
+  // On the disk before it takes the target's name, so that a power cut leaves the old file or the
+  // new one, never a new name on missing bytes.
+  if (failure == nullptr && !FlushFile(file.Get())) failure = kUnzipWriteFailed;
   if (failure != nullptr) Report(unpacking, index, failure, info.name);
   file.Reset();
   if (failure == nullptr && MoveFileOver(unpacking.temporary, unpacking.target)) return true;
@@ -138,8 +168,8 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
 
   std::uint32_t end = length;
   while (end > unpacking.folderLength && IsPathSeparator(unpacking.target[end - 1])) --end;
-  if (!CreateMissingFolders(unpacking.target, unpacking.folderLength, end))
-    return Report(unpacking, index, kUnzipFolderFailed, info.name);
+  const char* folderFailure = end > unpacking.folderLength ? HoldSubfolders(unpacking, end) : nullptr;
+  if (folderFailure != nullptr) return Report(unpacking, index, folderFailure, info.name);
   return true;
 }
 

@@ -3,9 +3,11 @@
 // tool, in ziptool and in the native tests.
 //
 // An entry is installed only whole and verified: its bytes go to a temporary file beside the
-// target ("<target>.qvtmp"), which replaces the target only after the reader confirmed the
-// entry's size and CRC-32. An existing file is therefore either the old one or the new one, and
-// no temporary file stays behind. Entries that are not installed are reported, one report each,
+// target ("<target>.qvtmp"), created new and flushed to the disk, which replaces the target only
+// after the reader confirmed the entry's size and CRC-32. An existing file is therefore either the
+// old one or the new one, also after a power cut, and no temporary file stays behind. Nothing is
+// written through a link: a subfolder that is one is refused, and a target that is one is
+// replaced by the moved file, not followed. Entries that are not installed are reported, one report each,
 // and do not stop the walk.
 #pragma once
 
@@ -16,15 +18,20 @@
 // 16 KiB a large payload costs one write per 16 KiB and a tenth of the extraction time; 256 KiB
 // brings most files down to one write while the whole process stays under 4 MiB resident.
 inline constexpr std::uint32_t kUnzipChunkSize = 262144;
-inline constexpr int kEntryPathCapacity = 1024;  // folder + "\" + name (+ the temporary suffix)
+// folder + "\" + name + the temporary suffix, within Windows' MAX_PATH (the terminator included),
+// and an entry's folders within the 248 characters that CreateDirectoryW accepts: the release tool
+// declares no long-path awareness, and Windows refuses longer paths even where Wine does not.
+inline constexpr int kEntryPathCapacity = 260;
+inline constexpr int kEntryFolderCapacity = 248;
 inline constexpr char16_t kUnzipTemporarySuffix[] = u".qvtmp";
 
 // Why something was not installed: the event of a report.
 inline constexpr char kUnzipOpenFailed[] = "Open Failed";              // the archive cannot be read
 inline constexpr char kUnzipFolderFailed[] = "Folder Failed";          // a folder could not be created
+inline constexpr char kUnzipLinkRefused[] = "Link Refused";            // a folder on its path is a link
 inline constexpr char kUnzipUnreadable[] = "Unreadable Entry";         // its records are broken: no name
 inline constexpr char kUnzipRefusedName[] = "Refused Name";            // leaves the folder, was cut, ends ".qvtmp"
-inline constexpr char kUnzipPathTooLong[] = "Path Too Long";           // folder + name exceed the path buffer
+inline constexpr char kUnzipPathTooLong[] = "Path Too Long";           // beyond Windows' path limit
 inline constexpr char kUnzipCreateFailed[] = "Create Failed";          // the temporary file
 inline constexpr char kUnzipWriteFailed[] = "Write Failed";            // disk full, for example
 inline constexpr char kUnzipDataCorrupt[] = "Data Corrupt";            // CRC-32 or size differ from the directory

@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <unistd.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -400,24 +401,64 @@ TEST(UnzipToFolder, ArchiveThatCannotBeOpenedWritesNothingAndSaysSo) {
   EXPECT_EQ(ListTree(garbage.parent), std::vector<std::string>{});  // not even the folder
 }
 
-TEST(UnzipToFolder, PathsThatDoNotFitArePassedOverOneByOne) {
+// Windows refuses longer paths than MAX_PATH from a program without long-path awareness, and
+// longer folders than 247 characters; Wine and Linux do not, so only the reports can show it.
+TEST(UnzipToFolder, PathsBeyondWindowsLimitArePassedOverOneByOne) {
   const Case unpacked("long_paths");
-  std::u16string folder = unpacked.out;
-  for (int level = 0; level < 4; ++level) folder += u"/" + std::u16string(200, u'f');
-  ASSERT_LT(folder.size() + 20, kEntryPathCapacity);
-  const std::string longName(240, 'n');  // fits a name, but not in this folder
-  WriteWholeFile(unpacked.archive, BuildZip({File(longName, "long"), File("short", "short")}));
-  // The folder does not exist and cannot be made in one step: nothing can be installed.
-  const Outcome run = Unzip(unpacked.archive, folder);
-  EXPECT_EQ(run.reports, (std::vector<std::string>{"Folder Failed " + Utf8(folder), "Path Too Long " + longName,
-                                                   "Create Failed short"}));
-  EXPECT_EQ(ListTree(unpacked.parent), std::vector<std::string>{});
-  // With no entry to notice, the folder that could not be made is still a failure.
+  CreateOneFolder(unpacked.out.c_str());
+  const std::size_t room = kEntryPathCapacity - 1 - unpacked.out.size() - 1 - 6;  // with ".qvtmp", 259
+  const std::string fits(room, 'n');
+  const std::string tooLong = std::string(room + 1, 'n');
+  const std::string deepFolder = std::string(kEntryFolderCapacity - unpacked.out.size() - 1, 'd') + "/x";
+  const std::string shortFolder = std::string(kEntryFolderCapacity - unpacked.out.size() - 2, 'd') + "/x";
+  ASSERT_GT(room, 8u);
+  const Outcome run = unpacked.UnzipBytes(
+      BuildZip({File(fits, "fits"), File(tooLong, "long"), File(deepFolder, "deep"), File(shortFolder, "short")}));
+  EXPECT_EQ(run.reports, (std::vector<std::string>{"Path Too Long " + tooLong, "Path Too Long " + deepFolder}));
+  EXPECT_EQ(unpacked.Read(fits), "fits");
+  EXPECT_EQ(unpacked.Read(shortFolder), "short");
+
+  // A folder that cannot be made in one step: nothing can be installed, and with no entry to
+  // notice, the folder that could not be made is still a failure.
+  const std::u16string missing = unpacked.parent + u"/missing/inner";
+  WriteWholeFile(unpacked.archive, BuildZip({File("short", "short")}));
+  const Outcome none = Unzip(unpacked.archive, missing);
+  EXPECT_EQ(none.reports, (std::vector<std::string>{"Folder Failed " + Utf8(missing), "Create Failed short"}));
   WriteWholeFile(unpacked.archive, BuildZip(std::vector<TestEntry>{}));
-  const Outcome empty = Unzip(unpacked.archive, folder);
+  const Outcome empty = Unzip(unpacked.archive, missing);
   EXPECT_FALSE(empty.allInstalled);
-  EXPECT_EQ(empty.reports, std::vector<std::string>{"Folder Failed " + Utf8(folder)});
+  EXPECT_EQ(empty.reports, std::vector<std::string>{"Folder Failed " + Utf8(missing)});
 }
+
+#ifndef _WIN32
+// A subfolder that is a link would take the entry elsewhere (into a system folder, for an elevated
+// release); a target or a stale temporary file that is one would have its other end overwritten.
+TEST(UnzipToFolder, NothingIsWrittenThroughALink) {
+  const Case unpacked("links");
+  const std::u16string elsewhere = unpacked.parent + u"/elsewhere";
+  CreateOneFolder(elsewhere.c_str());
+  ASSERT_TRUE(WriteWholeFile(elsewhere + u"/target", "other file"));
+  CreateOneFolder(unpacked.out.c_str());
+  CreateOneFolder((unpacked.out + u"/plain").c_str());
+  const std::string out = Utf8(unpacked.out);
+  ASSERT_EQ(symlink("../elsewhere", (out + "/sub").c_str()), 0);
+  ASSERT_EQ(symlink("../../elsewhere", (out + "/plain/deeper").c_str()), 0);
+  ASSERT_EQ(symlink("../elsewhere/target", (out + "/client.dll").c_str()), 0);
+  ASSERT_EQ(symlink("../elsewhere/target", (out + "/other.dll.qvtmp").c_str()), 0);
+
+  const Outcome run = unpacked.UnzipBytes(
+      BuildZip({File("sub/a.dll", "a"), File("plain/deeper/b.dll", "b"), UnixFolder("sub/folder/"),
+                File("client.dll", "client"), File("other.dll", "other"), File("plain/c.dll", "c")}));
+  EXPECT_EQ(run.reports, (std::vector<std::string>{"Link Refused sub/a.dll", "Link Refused plain/deeper/b.dll",
+                                                   "Link Refused sub/folder/"}));
+  EXPECT_EQ(ListTree(elsewhere), std::vector<std::string>{"target"});
+  EXPECT_EQ(Contents(elsewhere + u"/target"), "other file");
+  EXPECT_EQ(unpacked.Read("client.dll"), "client");
+  EXPECT_EQ(unpacked.Read("other.dll"), "other");
+  EXPECT_EQ(unpacked.Read("plain/c.dll"), "c");
+  EXPECT_EQ(GetPathAttributes((unpacked.out + u"/client.dll").c_str()) & kAttributeReparsePoint, 0u);
+}
+#endif
 
 #ifdef _WIN32
 // The client still running: its file is open without sharing, so it cannot be replaced.
@@ -447,12 +488,10 @@ TEST(UnpackClientArchive, LogsTheUnpackAndEveryEntryNotInstalled) {
                              BuildZip({File("QuorvaneSoftware.exe", "client"), File("../escape.exe", "no")})));
   wchar_t appDataPath[MAX_PATH];
   GetFullPathNameW(reinterpret_cast<const wchar_t*>(appData.parent.c_str()), MAX_PATH, appDataPath, nullptr);
-  char narrowAppData[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, appDataPath, -1, narrowAppData, MAX_PATH, nullptr, nullptr);
   const std::u16string logPath = appData.parent + u"/log.txt";
-  FILE* log = OpenLog(Utf8(logPath).c_str());
+  FILE* log = OpenLog(reinterpret_cast<const wchar_t*>(logPath.c_str()));
   ASSERT_NE(log, nullptr);
-  UnpackClientArchive(log, narrowAppData);
+  UnpackClientArchive(log, appDataPath);
   CloseLog(log);
 
   std::vector<std::string> messages;
@@ -465,10 +504,12 @@ TEST(UnpackClientArchive, LogsTheUnpackAndEveryEntryNotInstalled) {
 
   // An archive that is not there: one line says so.
   DeletePlainFile((root + u"/SoftQuorvane.zip").c_str());
-  log = OpenLog(Utf8(logPath).c_str());
-  UnpackClientArchive(log, narrowAppData);
+  log = OpenLog(reinterpret_cast<const wchar_t*>(logPath.c_str()));
+  UnpackClientArchive(log, appDataPath);
   CloseLog(log);
   const std::string text = Contents(logPath);
+  char narrowAppData[MAX_PATH];
+  WideCharToMultiByte(CP_ACP, 0, appDataPath, -1, narrowAppData, MAX_PATH, nullptr, nullptr);
   EXPECT_NE(text.find("UnzipToFolder Open Failed " + std::string(narrowAppData) +
                       "\\Quorvane\\Software\\SoftQuorvane.zip ErrorCode:2\r\n"),
             std::string::npos)

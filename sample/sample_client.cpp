@@ -6,7 +6,8 @@
 // Records, so that a test can prove what happened: beside its own executable it writes
 // "<exe base name>.started" once its window exists, and "<exe base name>.closed" when the close
 // request arrives, just before it exits (e.g. "QuorvaneSoftware.started"). Each record is UTF-8
-// text of two lines ending in CR LF: the decimal process id, then the full path of the executable.
+// text of three lines ending in CR LF: the decimal process id, the full path of the executable,
+// and the folder it was started in (its working folder).
 // A record is replaced on every start; a failure to write it does not stop the program.
 //
 // Built twice: as QuorvaneSoftware.exe (class "Qel_Rw_Soft_UI") and, with
@@ -44,19 +45,30 @@ bool RecordPath(const wchar_t* suffix, wchar_t* executable, wchar_t* record) {
   return true;
 }
 
-// The record: "<process id>\r\n<executable path>\r\n" in UTF-8.
+// Appends text as UTF-8 and CR LF to content, which holds length bytes; false when it does not fit.
+bool AppendLine(char* content, int capacity, int& length, const wchar_t* text) {
+  const int textLength =
+      WideCharToMultiByte(CP_UTF8, 0, text, -1, content + length, capacity - length - 2, nullptr, nullptr);
+  if (textLength <= 0) return false;
+  length += textLength - 1;  // the converted terminator is not part of the record
+  content[length++] = '\r';
+  content[length++] = '\n';
+  return true;
+}
+
+// The record: "<process id>\r\n<executable path>\r\n<working folder>\r\n" in UTF-8.
 void WriteRecord(const wchar_t* suffix) {
   static wchar_t executable[kLongPathCapacity];
   static wchar_t record[kLongPathCapacity];
-  static char content[kLongPathCapacity * 3 + 32];  // UTF-8 needs at most 3 bytes per UTF-16 unit
+  static wchar_t workingFolder[kLongPathCapacity];
+  static char content[kLongPathCapacity * 6 + 32];  // UTF-8 needs at most 3 bytes per UTF-16 unit
   if (!RecordPath(suffix, executable, record)) return;
+  const DWORD folderLength = GetCurrentDirectoryW(kLongPathCapacity, workingFolder);
+  if (folderLength == 0 || folderLength >= kLongPathCapacity) return;
   int length = wsprintfA(content, "%lu\r\n", GetCurrentProcessId());
-  const int pathLength = WideCharToMultiByte(CP_UTF8, 0, executable, -1, content + length,
-                                             static_cast<int>(sizeof content) - length - 2, nullptr, nullptr);
-  if (pathLength <= 0) return;
-  length += pathLength - 1;  // the converted terminator is not part of the record
-  content[length++] = '\r';
-  content[length++] = '\n';
+  if (!AppendLine(content, sizeof content, length, executable) ||
+      !AppendLine(content, sizeof content, length, workingFolder))
+    return;
   ScopedHandle file(
       CreateFileW(record, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) return;

@@ -57,6 +57,13 @@ HWND TopLevelWindowOf(DWORD processId, const wchar_t* windowClass) {
   return search.found;
 }
 
+// The record's last line: a started program inherits this process's working folder.
+std::string WorkingFolder() {
+  wchar_t folder[MAX_PATH] = L"";
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  return Utf8(folder) + "\r\n";
+}
+
 class SampleClient : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -79,7 +86,7 @@ TEST_F(SampleClient, RecordsItsStartAndClosesOnlyOnTheExactRequest) {
     ASSERT_TRUE(CopyFileTo(BuildArtifact(std::wstring(L"sample/") + program.baseName + L".exe"), executable));
     ChildProcess client;
     ASSERT_TRUE(client.Start(executable));
-    const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n";
+    const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n" + WorkingFolder();
     EXPECT_EQ(WaitForRecord(folder_ + L"\\" + program.baseName + L".started", record, 20000), record);
 
     HWND window = TopLevelWindowOf(client.Id(), program.windowClass);
@@ -108,7 +115,7 @@ TEST_F(SampleClient, ReplacesTheRecordOfAnEarlierRun) {
   ASSERT_TRUE(WriteFileBytes(started, std::string(4000, 'x') + "\r\n"));
   ChildProcess client;
   ASSERT_TRUE(client.Start(executable));
-  const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n";
+  const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n" + WorkingFolder();
   EXPECT_EQ(WaitForRecord(started, record, 20000), record);
 }
 

@@ -38,6 +38,51 @@ std::wstring AppDataFolder() {
   return folder;
 }
 
+namespace {
+
+// The shell takes the folder from "User Shell Folders" and keeps a copy in "Shell Folders".
+const wchar_t* const kShellFolderKeys[2] = {
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"};
+const DWORD kShellFolderTypes[2] = {REG_EXPAND_SZ, REG_SZ};
+
+std::wstring ReadAppDataValue(const wchar_t* key) {
+  wchar_t value[1024] = L"";
+  DWORD size = sizeof value - sizeof value[0];
+  if (RegGetValueW(HKEY_CURRENT_USER, key, L"AppData", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr,
+                   value, &size) != ERROR_SUCCESS)
+    return L"";
+  return value;
+}
+
+void WriteAppDataValue(const wchar_t* key, DWORD type, const std::wstring& value) {
+  HKEY opened = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &opened, nullptr) != ERROR_SUCCESS)
+    return;
+  RegSetValueExW(opened, L"AppData", 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  RegCloseKey(opened);
+}
+
+}  // namespace
+
+AppDataOverride::AppDataOverride(const std::wstring& folder) {
+  CreateFolders(folder);
+  for (int i = 0; i < 2; ++i) {
+    saved_[i] = ReadAppDataValue(kShellFolderKeys[i]);
+    WriteAppDataValue(kShellFolderKeys[i], kShellFolderTypes[i], folder);
+  }
+}
+
+AppDataOverride::~AppDataOverride() {
+  for (int i = 0; i < 2; ++i) {
+    if (saved_[i].empty())
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, kShellFolderKeys[i], L"AppData");
+    else
+      WriteAppDataValue(kShellFolderKeys[i], kShellFolderTypes[i], saved_[i]);
+  }
+}
+
 std::wstring InstallRoot() { return AppDataFolder() + L"\\Quorvane\\Software"; }
 
 std::wstring InstalledFile(const std::wstring& name) { return InstallRoot() + L"\\" + name; }

@@ -22,6 +22,20 @@ std::wstring InstalledFile(const std::wstring& name);
 // QUORVANE_UNZIP_REFERENCE, seen through Wine's Z: drive, and its "files" folder.
 std::wstring ReferenceClientFiles();
 
+// Points the user's roaming application-data folder at folder (created first), as a profile of
+// that name would have it: both registry values the shell reads. The values found are restored
+// when the object goes, so later cases of the prefix find their APPDATA again.
+class AppDataOverride {
+ public:
+  explicit AppDataOverride(const std::wstring& folder);
+  ~AppDataOverride();
+  AppDataOverride(const AppDataOverride&) = delete;
+  AppDataOverride& operator=(const AppDataOverride&) = delete;
+
+ private:
+  std::wstring saved_[2];
+};
+
 // Deletes a file or a whole folder tree; a missing one is fine. Returns false if something stays.
 bool RemoveTree(const std::wstring& path);
 // Creates a folder with all missing parents.

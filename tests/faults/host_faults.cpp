@@ -91,6 +91,25 @@ void UnmountTinyDisk(const std::wstring& folder) {
   if (RunHostProgram("/usr/bin/mountpoint", {"-q", unixPath}) == 0) RunHostProgram("/usr/bin/umount", {"-l", unixPath});
 }
 
+// The link's Unix path from its parent's: the link itself does not exist yet, or is one.
+std::string UnixLinkPath(const std::wstring& link) {
+  const std::size_t separator = link.rfind(L'\\');
+  const std::string parent = UnixPathOf(link.substr(0, separator));
+  return parent.empty() ? "" : parent + "/" + UnixPathOf(link).substr(UnixPathOf(link).rfind('/') + 1);
+}
+
+bool MakeHostLink(const std::wstring& target, const std::wstring& link) {
+  const std::string unixTarget = UnixPathOf(target);
+  const std::string unixLink = UnixLinkPath(link);
+  return !unixTarget.empty() && !unixLink.empty() && RunHostProgram("/bin/ln", {"-sfn", unixTarget, unixLink}) == 0 &&
+         (GetFileAttributesW(link.c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void RemoveHostLink(const std::wstring& link) {
+  const std::string unixLink = UnixLinkPath(link);
+  if (!unixLink.empty()) RunHostProgram("/bin/sh", {"-c", "[ -L \"$0\" ] && rm \"$0\"", unixLink});
+}
+
 bool CanCreateIn(const std::wstring& folder) {
   const std::wstring probe = folder + L"\\probe.fault";
   ScopedHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -5,7 +5,8 @@
 //   - a folder that refuses new, removed and renamed entries: chattr +i on its Unix folder (binds
 //     root too), the state of a folder whose access list denies creating and deleting in it;
 //   - a file that refuses every write: chattr +i on the file;
-//   - a full disk: a small tmpfs mounted on the folder.
+//   - a full disk: a small tmpfs mounted on the folder;
+//   - a symbolic link in the install root: ln -s, which Wine shows as a reparse point.
 // Each injection checks that it took effect, so a host that cannot do it (no root, a file system
 // without the flag) makes the test skip instead of pass untested. tests/faults/host_cleanup.sh
 // undoes whatever a crashed test left.
@@ -30,6 +31,12 @@ void LiftImmutable(const std::wstring& folder);
 // reports that size. UnmountTinyDisk detaches it even while files in it are still open.
 bool MountTinyDisk(const std::wstring& folder, std::uint64_t bytes);
 void UnmountTinyDisk(const std::wstring& folder);
+
+// A symbolic link at link (its parent must exist) to target, made on the host: Wine shows it as
+// a reparse point, as Windows shows a junction. RemoveHostLink removes the link, never what it
+// leads to.
+bool MakeHostLink(const std::wstring& target, const std::wstring& link);
+void RemoveHostLink(const std::wstring& link);
 
 // True when a new file can be created in folder (it is removed again).
 bool CanCreateIn(const std::wstring& folder);

@@ -78,6 +78,8 @@ class ReleaseFault : public ::testing::Test {
 
   void TearDown() override {
     EndLaunchedClients();
+    RemoveHostLink(AppDataFolder() + L"\\Quorvane");
+    RemoveHostLink(InstallRoot());
     LiftImmutable(AppDataFolder() + L"\\Quorvane");
     UnmountTinyDisk(InstallRoot());
     ResetInstall(false);
@@ -212,6 +214,69 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
               ListFolder(ReferenceClientFiles()).size());
   EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
   EXPECT_GE(replaced.size(), 4u) << "not even the archives and a client file fitted";
+}
+
+// Links that any process of the user can make in the install root, while the release runs
+// elevated: a junction on Windows, a Unix symbolic link here. A folder that is a link leaves no
+// usable install root: the running client is not stopped and nothing lands at the link's other
+// end. A log or tool-path file that is a hard link to a file elsewhere is replaced, and the other
+// file keeps its bytes.
+TEST_F(ReleaseFault, NothingIsWrittenThroughALink) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring elsewhere = std::wstring(temp) + L"qv_elsewhere";
+  const std::wstring quorvane = AppDataFolder() + L"\\Quorvane";
+  enum Link { kProductFolder, kInstallRoot, kHardLinkedFiles };
+  const struct {
+    const char* what;
+    Link link;
+  } cases[] = {{"Quorvane is a link", kProductFolder},
+               {"Quorvane\\Software is a link", kInstallRoot},
+               {"log and tool-path file are hard links", kHardLinkedFiles}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ResetInstall(false);
+    ASSERT_TRUE(RemoveTree(elsewhere));
+    ASSERT_TRUE(CreateFolders(elsewhere + L"\\Software"));
+    const Files outside = {{L"Software\\ReleaseToolLog.txt", "not a log"},
+                           {L"Software\\ToolFiePath.txt", "not a path"}};
+    for (const auto& file : outside) ASSERT_TRUE(WriteFileBytes(elsewhere + L"\\" + file.first, file.second));
+    if (c.link == kProductFolder) {
+      if (!MakeHostLink(elsewhere, quorvane)) GTEST_SKIP() << "this host cannot make a link in the prefix";
+    } else {
+      ASSERT_TRUE(CreateFolders(quorvane));
+      if (c.link == kInstallRoot && !MakeHostLink(elsewhere + L"\\Software", InstallRoot()))
+        GTEST_SKIP() << "this host cannot make a link in the prefix";
+      if (c.link == kHardLinkedFiles) {
+        ASSERT_TRUE(CreateFolders(InstallRoot()));
+        for (const auto& file : outside) {
+          const std::wstring name = file.first.substr(file.first.find(L'\\') + 1);
+          ASSERT_TRUE(CreateHardLinkW(InstalledFile(name).c_str(), (elsewhere + L"\\" + file.first).c_str(), nullptr));
+        }
+      }
+    }
+    ChildProcess client;
+    ASSERT_TRUE(StartRunningClient(client));
+
+    RunAndExpectExitZero();
+
+    for (const auto& file : outside) EXPECT_EQ(Contents(elsewhere + L"\\" + file.first), file.second);
+    if (c.link == kHardLinkedFiles) {
+      EXPECT_TRUE(client.Wait(20000)) << "the running client was not stopped";
+      EXPECT_EQ(ReadReleaseLog().messages.back(), "OnReleaseFile End");
+      EXPECT_EQ(Contents(InstalledFile(L"ToolFiePath.txt")), Narrow(ReleaseToolPath()));
+    } else {
+      EXPECT_TRUE(client.IsRunning()) << "a client was stopped with no release to follow";
+      EXPECT_EQ(ListFolder(elsewhere + L"\\Software"),
+                (std::vector<std::wstring>{L"ReleaseToolLog.txt", L"ToolFiePath.txt"}));
+    }
+    client.End();
+    EndLaunchedClients();
+    RemoveHostLink(quorvane);
+    RemoveHostLink(InstallRoot());
+  }
+  ResetInstall(false);
+  RemoveTree(elsewhere);
 }
 
 }  // namespace

@@ -14,6 +14,17 @@ void ResetInstall(bool createRoot) {
   if (createRoot) CreateFolders(InstallRoot());
 }
 
+bool StartRunningClient(ChildProcess& client) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"qv_running_client";
+  const std::wstring program = folder + L"\\QuorvaneSoftware.exe";
+  if (!PathExists(program) &&
+      !(CreateFolders(folder) && CopyFileTo(SampleClientPath(L"QuorvaneSoftware.exe"), program)))
+    return false;
+  return client.Start(program) && WaitForWindowClass(L"Qel_Rw_Soft_UI", 20000) != nullptr;
+}
+
 long RunReleaseTool() { return RunToEnd(ReleaseToolPath(), 60000); }
 
 ReleaseLog ReadReleaseLog() {

@@ -120,11 +120,6 @@ TEST_F(ReleaseFull, EveryProfileGetsItsOwnInstallOrNoneWithTheClientLeftRunning)
       {"at the path limit", users + L"qv_limit", atLimit, Narrow(atLimit) + "\\Quorvane\\Software", true},
       {"one beyond it", users + L"qv_limit", atLimit + L"r", "", false},
   };
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring runningFolder = std::wstring(temp) + L"qv_running_client";
-  ASSERT_TRUE(CreateFolders(runningFolder));
-  ASSERT_TRUE(CopyFileTo(SampleClientPath(L"QuorvaneSoftware.exe"), runningFolder + L"\\QuorvaneSoftware.exe"));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     {
@@ -132,8 +127,7 @@ TEST_F(ReleaseFull, EveryProfileGetsItsOwnInstallOrNoneWithTheClientLeftRunning)
       ASSERT_EQ(AppDataFolder(), c.appData);
       ResetInstall(true);  // with a log to read
       ChildProcess client;
-      ASSERT_TRUE(client.Start(runningFolder + L"\\QuorvaneSoftware.exe"));
-      ASSERT_NE(WaitForWindowClass(L"Qel_Rw_Soft_UI", 20000), nullptr);
+      ASSERT_TRUE(StartRunningClient(client));
 
       ASSERT_EQ(RunReleaseTool(), 0);
 
@@ -160,7 +154,6 @@ TEST_F(ReleaseFull, EveryProfileGetsItsOwnInstallOrNoneWithTheClientLeftRunning)
     EXPECT_FALSE(PathExists(users + L"Lukasz")) << "the install went to a look-alike profile";
     RemoveTree(c.profile);
   }
-  RemoveTree(runningFolder);
 }
 
 }  // namespace

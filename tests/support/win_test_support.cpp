@@ -115,6 +115,8 @@ bool RemoveTree(const std::wstring& path) {
   DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  // Never into a link: its other end is not ours to delete.
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
     for (const std::wstring& name : ListFolder(path)) RemoveTree(path + L"\\" + name);
     RemoveDirectoryW(path.c_str());

@@ -36,7 +36,8 @@ class AppDataOverride {
   std::wstring saved_[2];
 };
 
-// Deletes a file or a whole folder tree; a missing one is fine. Returns false if something stays.
+// Deletes a file or a whole folder tree; a missing one is fine. Returns false if something stays
+// (a link always does: neither it nor what it leads to is touched).
 bool RemoveTree(const std::wstring& path);
 // Creates a folder with all missing parents.
 bool CreateFolders(const std::wstring& path);

@@ -64,8 +64,8 @@ void OnReleaseFile() {
   wchar_t root[kPathCapacity];
   const bool haveRoot = GetAppDataPath(appData) && BuildInstallPath(root, appData, nullptr);
   FolderPins pins;
-  const bool rootUsable =
-      haveRoot && InstallPathsFit(appData) && PinFolders(appData, root, MissingFolders::Allowed, pins);
+  const bool rootPlain = haveRoot && PinFolders(appData, root, MissingFolders::Allowed, pins);
+  const bool rootUsable = rootPlain && InstallPathsFit(appData);
   wchar_t clientPath[kPathCapacity];
   wchar_t logPath[kPathCapacity];
   wchar_t toolPathFile[kPathCapacity];

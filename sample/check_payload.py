@@ -115,14 +115,17 @@ UNZIP_EVENTS = {
 }
 
 
+def client_problems(shown, archive, names):
+    if archive == CLIENT_ARCHIVE and not names_top_level_file(names, CLIENT_EXECUTABLE):
+        return [f"{shown}: has no {CLIENT_EXECUTABLE} at its top level, so the release tool would have nothing to launch"]
+    return []
+
+
 def structure_problems(path, data, archive):
     """What makes an archive unusable whatever its entries hold."""
     if not is_zip_data(data):
         return [f"{path}: not a ZIP archive"]
-    if archive == CLIENT_ARCHIVE and not names_top_level_file(central_names(data), CLIENT_EXECUTABLE):
-        return [f"{path}: has no {CLIENT_EXECUTABLE} at its top level, "
-                f"so the release tool would have nothing to launch"]
-    return []
+    return client_problems(path, archive, central_names(data))
 
 
 def structure_warnings(path, data):
@@ -180,12 +183,9 @@ def check_folder_source(folder, archive, options):
     if problems:
         return problems, []
     shown = f"{folder}{os.sep}"
-    names = [name.encode("utf-8") for name, _ in entries]
-    if archive == CLIENT_ARCHIVE and not names_top_level_file(names, CLIENT_EXECUTABLE):
-        return [f"{shown}: has no {CLIENT_EXECUTABLE} at its top level, "
-                f"so the release tool would have nothing to launch"], []
-    if not options.ziptool:
-        return [], []
+    problems = client_problems(shown, archive, [name.encode("utf-8") for name, _ in entries])
+    if problems or not options.ziptool:
+        return problems, []
     with tempfile.TemporaryDirectory(prefix="quorvane-pack-") as scratch:
         packed = Path(scratch) / archive
         pack_payload.pack(folder, packed, pack_payload.entry_date())

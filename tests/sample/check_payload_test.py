@@ -188,44 +188,33 @@ class PackPayload(unittest.TestCase):
     FILES = {"QuorvaneSoftware.exe": b"MZ" + bytes(5000), "a-b.txt": b"dash", "a/z.txt": b"z" * 100,
              "a/deeper/b.bin": bytes(range(256)) * 40, "empty/": None, "Résumé.txt": "é".encode(), "zero": b""}
 
-    def make_tree(self, root, order, stamp):
-        """The same names and bytes, created in the given order, with every time set to stamp."""
-        for name in order:
-            write_tree(root, {name.rstrip("/"): self.FILES[name]})
-        for folder, folders, files in os.walk(root):
-            for name in folders + files:
-                os.utime(os.path.join(folder, name), (stamp, stamp))
-        return root
-
-    def pack(self, folder, archive, epoch=None):
+    def pack(self, folder, epoch=None):
         environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}
-        if epoch is not None:
-            environment["SOURCE_DATE_EPOCH"] = str(epoch)
-        subprocess.run([sys.executable, str(PACK), str(folder), str(archive)], check=True, env=environment)
-        return Path(archive).read_bytes()
+        environment.update({"SOURCE_DATE_EPOCH": str(epoch)} if epoch else {})
+        subprocess.run([sys.executable, str(PACK), str(folder), str(folder) + ".zip"], check=True, env=environment)
+        return Path(str(folder) + ".zip").read_bytes()
 
     def test_same_folder_gives_the_same_bytes(self):
         with tempfile.TemporaryDirectory() as work:
-            work = Path(work)
-            names = list(self.FILES)
-            first = self.make_tree(work / "one" / "SoftQuorvane", names, 1_000_000_000)
-            second = self.make_tree(work / "other place" / "deeper" / "SoftQuorvane", names[::-1], 1_700_000_000)
+            # The same names and bytes, made in another order and place, with other times and modes.
+            first, second = Path(work) / "one" / "SoftQuorvane", Path(work) / "other place" / "SoftQuorvane"
+            write_tree(first, self.FILES)
+            write_tree(second, dict(reversed(self.FILES.items())))
+            for path in second.rglob("*"):
+                os.utime(path, (1_000_000_000, 1_000_000_000))
             os.chmod(second / "a-b.txt", 0o600)
-            packed = self.pack(first, work / "first.zip")
-            self.assertEqual(self.pack(second, work / "second.zip"), packed)
+            packed = self.pack(first)
+            self.assertEqual(self.pack(second), packed)
 
-            archive = zipfile.ZipFile(work / "first.zip")
-            expected = sorted(list(self.FILES) + ["a/", "a/deeper/"], key=lambda name: name.encode())
-            self.assertEqual(archive.namelist(), expected)
+            archive = zipfile.ZipFile(io.BytesIO(packed))
+            self.assertEqual(archive.namelist(), sorted([*self.FILES, "a/", "a/deeper/"], key=str.encode))
             for info in archive.infolist():
-                folder = info.filename.endswith("/")
+                folder = info.is_dir()
                 self.assertEqual((info.date_time, info.external_attr, info.compress_type),
                                  ((2024, 3, 18, 9, 30, 0), 0x10 if folder else 0x20,
                                   zipfile.ZIP_STORED if folder else zipfile.ZIP_DEFLATED), info.filename)
-                if not folder:
-                    self.assertEqual(archive.read(info), self.FILES[info.filename])
-
-            dated = zipfile.ZipFile(io.BytesIO(self.pack(first, work / "dated.zip", epoch=1_700_000_000)))
+                self.assertEqual(archive.read(info), b"" if folder else self.FILES[info.filename])
+            dated = zipfile.ZipFile(io.BytesIO(self.pack(first, epoch=1_700_000_000)))
             self.assertEqual({info.date_time for info in dated.infolist()}, {(2023, 11, 14, 22, 13, 20)})
 
 

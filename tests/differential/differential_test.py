@@ -16,6 +16,7 @@ import os
 import random
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -37,10 +38,11 @@ ENV = dict(os.environ, TZ="UTC", LC_ALL="C.UTF-8")
 
 # The deliberate differences: what ziptool does instead of what the oracles do.
 class Difference:
-    def __init__(self, reason, listed, written):
+    def __init__(self, reason, listed, written, opened=True):
         self.reason = reason
         self.listed = listed  # `list` describes the entry (else: "failed 0x00000700" and status 1)
         self.written = written  # `extract` writes it (under ziptool's own name for it)
+        self.opened = opened  # the archive opens at all
 
     def __repr__(self):
         return self.reason
@@ -52,6 +54,11 @@ REFUSED = Difference("name leaves the target folder: refused, where zipfile and 
                      True, False)
 SANITISED = Difference("leading separator or parent step: the name is what follows it, where zipfile and unzip "
                        "keep more of it", True, True)
+# Damage that the rules refuse, where an oracle may still read the bytes
+OVERLAPPING = Difference("its bytes are another entry's too: not described, not extracted", False, False)
+MISCOUNTED = Difference("the end record's count disagrees with the directory: the archive is refused, where "
+                        "zipfile reads on", False, False, opened=False)
+DAMAGED = Difference("damaged empty entry: reported, not extracted, as unzip -t reports it", True, False)
 
 failures = []
 
@@ -202,6 +209,67 @@ def python_hostile(tree, path):
             archive.writestr(zipfile.ZipInfo(name, (2021, 6, 15, 9, 30, 14)), b"hostile " + name.encode())
 
 
+def directory(data):
+    """Each name's directory records as (position, length, local header offset), and the end record's position."""
+    end = data.rfind(b"PK\x05\x06")
+    size, offset = struct.unpack_from("<II", data, end + 12)
+    records, position = {}, offset
+    while position < offset + size:
+        lengths = struct.unpack_from("<HHH", data, position + 28)
+        name = data[position + 46:position + 46 + lengths[0]].decode()
+        records.setdefault(name, []).append((position, 46 + sum(lengths), struct.unpack_from("<I", data, position + 42)[0]))
+        position += 46 + sum(lengths)
+    return records, end
+
+
+def change_le(data, offset, change, fmt="<I"):
+    struct.pack_into(fmt, data, offset, change(struct.unpack_from(fmt, data, offset)[0]))
+
+
+def patched(name, **changes):
+    """Changes fields of the entry's local header and directory record (the attributes: the record only)."""
+    def mutate(data):
+        (record, _, header), = directory(data)[0][name]
+        for field, change in changes.items():
+            local, central = {"crc": (14, 16), "compressed": (18, 20), "size": (22, 24), "attributes": (None, 38)}[field]
+            if local is not None:
+                change_le(data, header + local, change)
+            change_le(data, record + central, change)
+    return mutate
+
+
+def counted(delta):
+    def mutate(data):
+        end = directory(data)[1]
+        change_le(data, end + 8, lambda n: n + delta, "<H")
+        change_le(data, end + 10, lambda n: n + delta, "<H")
+    return mutate
+
+
+def shared_header(name):
+    """A second directory record for the entry: two entries on one local header."""
+    def mutate(data):
+        records, end = directory(data)
+        (record, length, _), = records[name]
+        data[end:end] = data[record:record + length]
+        for field, delta, fmt in ((8, 1, "<H"), (10, 1, "<H"), (12, length, "<I")):
+            change_le(data, end + length + field, lambda n: n + delta, fmt)
+    return mutate
+
+
+def damaged(mutate, seen_by):
+    """Python's deflated archive with one mutation; seen_by: the oracles that must find it damaged too."""
+    def make(tree, path):
+        python_zip(zipfile.ZIP_DEFLATED)(tree, path)
+        with open(path, "rb") as f:
+            data = bytearray(f.read())
+        mutate(data)
+        with open(path, "wb") as f:
+            f.write(data)
+    make.seen_by = seen_by
+    return make
+
+
 def bsdtar(*options):
     def make(tree, path):
         run(["bsdtar", "--format", "zip", *options, "-cf", path, *top_level(tree)], tree)
@@ -246,6 +314,19 @@ CASES = [
      (method_other_than_stored_or_deflated, UNSUPPORTED)),
     ("7z_aes.zip", seven_zip("-p" + PASSWORD, "-mem=AES256"), PASSWORD,
      (method_other_than_stored_or_deflated, UNSUPPORTED)),
+    ("damaged_shared_header.zip", damaged(shared_header("data/random.bin"), ["unzip"]), None,
+     {"data/random.bin": ("data/random.bin", OVERLAPPING)}),
+    ("damaged_data_over_next_header.zip", damaged(patched("readme.txt", compressed=lambda n: n + 40), []), None,
+     {"readme.txt": ("readme.txt", OVERLAPPING), "spaces and (parens).txt": ("spaces and (parens).txt", OVERLAPPING)}),
+    ("damaged_count_below.zip", damaged(counted(-1), ["unzip"]), None, (lambda info: True, MISCOUNTED)),
+    ("damaged_count_above.zip", damaged(counted(1), ["unzip"]), None, (lambda info: True, MISCOUNTED)),
+    ("damaged_empty_crc.zip", damaged(patched("empty.txt", crc=lambda n: n ^ 1), ["zipfile", "unzip"]), None,
+     {"empty.txt": ("empty.txt", DAMAGED)}),
+    # zipfile believes the size of 0 and reads nothing; the data inflate to 5 bytes.
+    ("damaged_empty_inflates.zip", damaged(patched("data/deeper/leaf.txt", size=lambda n: 0, crc=lambda n: 0), ["unzip"]), None,
+     {"data/deeper/leaf.txt": ("data/deeper/leaf.txt", DAMAGED)}),
+    # A folder attribute on an entry with data: a file to zipfile and unzip alike.
+    ("damaged_folder_attribute.zip", damaged(patched("readme.txt", attributes=lambda n: n | 0x10), []), None, {}),
 ]
 
 
@@ -265,6 +346,8 @@ SHOWS = {
     "deflate": ("deflated files", lambda infos, data: any(i.compress_type == 8 for i in infos)),
     "zip64": ("ZIP64 extra fields", lambda infos, data: b"\x01\x00" in b"".join(i.extra[:2] for i in infos) or
               data[18:26] == b"\xff" * 8),
+    "attribute": ("a folder attribute on data", lambda infos, data: any(i.external_attr & 0x10 and i.file_size
+                                                                       for i in infos)),
     "non-ASCII": ("UTF-8 names", lambda infos, data: any(ord(c) > 127 for i in infos for c in utf8_name(i))),
 }
 
@@ -350,9 +433,17 @@ def expected_tree(entries):
 # ---------------------------------------------------------------------------------------------
 # The comparisons
 
+def refused_whole(entries):
+    return any(e.difference is not None and not e.difference.opened for e in entries)
+
+
 def check_list(case, path, password, entries):
     status, out, err = ziptool("list", path, *([password] if password else []))
     lines = out.decode("utf-8", "replace").replace("\r\n", "\n").split("\n")
+    if refused_whole(entries):
+        check(status == 1 and len(lines) == 2 and lines[0] not in ("", "result 0x00000000"),
+              "%s: list of a refused archive exits %d with %r" % (case, status, lines))
+        return
     described = all(e.difference is None or e.difference.listed for e in entries)
     check(status == (0 if described else 1) and lines[-1] == "" and lines[-2].startswith("result 0x"),
           "%s: list exits %d, ends %r (%s)" % (case, status, lines[-2:], err.strip()))
@@ -379,7 +470,7 @@ def check_cat(case, path, password, entries):
         if entry.is_dir:
             continue
         status, out, err = ziptool("cat", path, str(index), *([password] if password else []))
-        if entry.difference is not None and not entry.difference.listed:
+        if entry.difference is not None and (not entry.difference.listed or entry.difference is DAMAGED):
             check(status != 0, "%s: cat %s (%s) succeeded" % (case, entry.name, entry.difference))
         else:
             check(status == 0 and out == entry.data, "%s: cat %s: status %d, %d bytes of %d (%s)"
@@ -392,11 +483,11 @@ def check_extract(case, path, password, entries, work):
     os.makedirs(sandbox)
     status, out, err = ziptool("extract", path, target, *([password] if password else []))
     ours = tree_contents(target)
-    check(os.listdir(sandbox) == ["ours"], "%s: extract wrote beside its folder: %s" % (case, os.listdir(sandbox)))
+    check(os.listdir(sandbox) in ([], ["ours"]), "%s: extract wrote beside its folder: %s" % (case, os.listdir(sandbox)))
     refused = [e for e in entries if e.difference is not None and not e.difference.written]
     check((status == 0) == (not refused), "%s: extract exits %d (%s)" % (case, status, err.strip()))
     reported = out.decode("utf-8", "replace").replace("\r\n", "\n")
-    for entry in refused:
+    for entry in refused if not refused_whole(entries) else []:
         # An entry that cannot be described is reported by its number.
         index = entries.index(entry)
         check(entry.ours in reported or "#%d" % index in reported or ("\n%d\t" % index) in "\n" + reported,
@@ -418,6 +509,19 @@ def check_extract(case, path, password, entries, work):
              sorted(n for n in set(ours) & set(unzipped) if ours[n] != unzipped[n])))
 
 
+def check_damage_seen(case, path, oracles):
+    """The oracles named see the damage too: zipfile's testzip finds a bad entry, unzip -t fails."""
+    try:
+        with zipfile.ZipFile(path) as archive:
+            zipfile_sees = archive.testzip() is not None
+    except zipfile.BadZipFile:
+        zipfile_sees = True
+    unzip_sees = subprocess.run(["unzip", "-tqq", path], env=ENV, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL).returncode != 0
+    for oracle, sees in (("zipfile", zipfile_sees), ("unzip", unzip_sees)):
+        check(sees or oracle not in oracles, "%s: %s sees no damage" % (case, oracle))
+
+
 def main():
     shutil.rmtree(SCRATCH, ignore_errors=True)
     tree = os.path.join(SCRATCH, "tree")
@@ -436,6 +540,8 @@ def main():
             check(False, "%s: producer failed: %s" % (case, error.stderr.decode(errors="replace")))
             continue
         check_shows(case, path)
+        if hasattr(producer, "seen_by"):
+            check_damage_seen(case, path, producer.seen_by)
         made.append((case, path, password, oracle_entries(path, password, expected), work, bool(expected)))
     for case, path, password, entries, work, differs in made:
         started = time.monotonic()

@@ -227,14 +227,16 @@ def change_le(data, offset, change, fmt="<I"):
 
 
 def patched(name, **changes):
-    """Changes fields of the entry's local header and directory record (the attributes: the record only)."""
+    """Changes fields of the entry's local header and directory record (the maker's system and the
+    attributes: the record only)."""
     def mutate(data):
         (record, _, header), = directory(data)[0][name]
         for field, change in changes.items():
-            local, central = {"crc": (14, 16), "compressed": (18, 20), "size": (22, 24), "attributes": (None, 38)}[field]
+            local, central, fmt = {"crc": (14, 16, "<I"), "compressed": (18, 20, "<I"), "size": (22, 24, "<I"),
+                                   "system": (None, 5, "<B"), "attributes": (None, 38, "<I")}[field]
             if local is not None:
-                change_le(data, header + local, change)
-            change_le(data, record + central, change)
+                change_le(data, header + local, change, fmt)
+            change_le(data, record + central, change, fmt)
     return mutate
 
 
@@ -325,8 +327,8 @@ CASES = [
     # zipfile believes the size of 0 and reads nothing; the data inflate to 5 bytes.
     ("damaged_empty_inflates.zip", damaged(patched("data/deeper/leaf.txt", size=lambda n: 0, crc=lambda n: 0), ["unzip"]), None,
      {"data/deeper/leaf.txt": ("data/deeper/leaf.txt", DAMAGED)}),
-    # A folder attribute on an entry with data: a file to zipfile and unzip alike.
-    ("damaged_folder_attribute.zip", damaged(patched("readme.txt", attributes=lambda n: n | 0x10), []), None, {}),
+    # A DOS folder attribute on an entry with data: a file to zipfile and unzip alike.
+    ("damaged_folder_attribute.zip", damaged(patched("readme.txt", system=lambda n: 0, attributes=lambda n: 0x10), []), None, {}),
 ]
 
 
@@ -460,8 +462,9 @@ def check_list(case, path, password, entries):
         ours = (int(number), name, int(size), int(compressed), int(write_time))
         theirs = (index, entry.ours, entry.size, entry.compressed, entry.write_time)
         check(ours == theirs, "%s: entry %d: ziptool %r, zipfile %r" % (case, index, ours, theirs))
-        # Producers that store no folder attribute mark a folder by its name alone.
-        check(not int(attributes, 16) & 0x10 or entry.is_dir, "%s: %s is no folder" % (case, entry.name))
+        # Producers that store no folder attribute mark a folder by its name alone; the attribute on
+        # data is listed as stored, and the entry extracted as a file.
+        check(not int(attributes, 16) & 0x10 or entry.is_dir or entry.size, "%s: %s is no folder" % (case, entry.name))
 
 
 def check_cat(case, path, password, entries):

@@ -5,7 +5,10 @@
 //     the reader: a damaged entry is never installed;
 //   - every entry that reads whole under a safe name and was not reported is there: nothing is
 //     lost in silence;
-//   - a run that answers "all installed" reported nothing, and every report has a known event.
+//   - a run that answers "all installed" reported nothing, and every report has a known event;
+//   - every file entry that reads whole is sound by the archive's own bytes, parsed here without the
+//     reader: its local header sits at the record's offset under the record's name, and its bytes
+//     (local header to data end) lie before the directory and share none with another entry's.
 // As in the reader's target, the archive's last byte picks a variant:
 //   bit 0  the folder exists before the run (else the extraction creates it)
 //   bit 1  the folder already holds files and folders with the names of the first entries
@@ -13,6 +16,7 @@
 //   bit 3  with the password "secret" (the release itself gives none)
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -62,6 +66,63 @@ std::string Landing(const std::string& name) {
   return path;
 }
 
+std::uint32_t Le(const std::uint8_t* p, int bytes) {
+  std::uint32_t value = 0;
+  for (int k = bytes; k-- > 0;) value = (value << 8) | p[k];
+  return value;
+}
+
+// The bytes each directory record's entry spans, by index; start == end where its local header
+// is missing or disagrees with the record (name, method, and CRC-32 and sizes unless a data
+// descriptor holds them), so that it claims no bytes, or where the entry runs into the directory. Empty when the
+// directory cannot be walked over the end record's count.
+struct Span {
+  std::uint64_t start = 0, end = 0;
+};
+std::vector<Span> EntrySpans(const std::uint8_t* data, std::size_t size) {
+  std::size_t at = size;  // the end record nearest the end, with room for all of it
+  for (std::size_t k = size >= 22 ? size - 22 + 1 : 0; k-- > 0 && size - k <= 65535 + 22;) {
+    if (std::memcmp(data + k, "PK\x05\x06", 4) == 0) {
+      at = k;
+      break;
+    }
+  }
+  if (at == size) return {};
+  const bool zip64 = at >= 76 && std::memcmp(data + at - 76, "PK\x06\x06", 4) == 0 &&
+                     std::memcmp(data + at - 20, "PK\x06\x07", 4) == 0;
+  const std::uint64_t count = Le(data + at + 10, 2), length = Le(data + at + 12, 4), offset = Le(data + at + 16, 4);
+  const std::uint64_t directoryEnd = at - (zip64 ? 76 : 0);
+  if (directoryEnd < offset + length) return {};
+  const std::uint64_t prefix = directoryEnd - offset - length;
+  std::vector<Span> spans;
+  for (std::uint64_t position = offset + prefix, i = 0; i < count; ++i) {
+    if (position + 46 > directoryEnd || std::memcmp(data + position, "PK\x01\x02", 4) != 0) return {};
+    const std::uint8_t* record = data + position;
+    const std::uint32_t nameLength = Le(record + 28, 2);
+    position += 46 + nameLength + Le(record + 30, 2) + Le(record + 32, 2);
+    if (position > directoryEnd) return {};
+    const std::uint64_t header = Le(record + 42, 4) + prefix;
+    Span span;
+    if (header + 30 + nameLength <= size && std::memcmp(data + header, "PK\x03\x04", 4) == 0 &&
+        Le(data + header + 26, 2) == nameLength && std::memcmp(data + header + 30, record + 46, nameLength) == 0 &&
+        Le(data + header + 8, 2) == Le(record + 10, 2) &&
+        ((data[header + 6] & 8) != 0 || std::memcmp(data + header + 14, record + 16, 12) == 0)) {
+      const std::uint64_t end = header + 30 + nameLength + Le(data + header + 28, 2) + Le(record + 20, 4);
+      if (end <= offset + prefix) span = {header, end};
+    }
+    spans.push_back(span);
+  }
+  return spans;
+}
+
+// True when entry i's span exists and overlaps no other entry's.
+bool SpanIsSound(const std::vector<Span>& spans, std::size_t i) {
+  if (i >= spans.size() || spans[i].start == spans[i].end) return false;
+  return std::none_of(spans.begin(), spans.end(), [&](const Span& other) {
+    return &other != &spans[i] && other.start != other.end && other.start < spans[i].end && spans[i].start < other.end;
+  });
+}
+
 struct Reports {
   std::vector<std::string> events;
   std::set<std::int32_t> entries;  // the numbers of the entries reported
@@ -89,7 +150,7 @@ struct Installable {
 
 // Every entry's verified data by the path it lands on; entries that do not read whole are left out.
 std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archivePath, const char* password,
-                                                        std::uint64_t* declared,
+                                                        const std::vector<Span>& spans, std::uint64_t* declared,
                                                         std::vector<Installable>* installable) {
   std::multimap<std::string, std::string> entries;
   *declared = 0;
@@ -113,6 +174,9 @@ std::multimap<std::string, std::string> VerifiedEntries(const char16_t* archiveP
         data.append(reinterpret_cast<const char*>(chunk.data()), n);
     }
     if (result != ArchiveResult::Ok) continue;
+    if (!EntryIsFolder(info) && !SpanIsSound(spans, static_cast<std::size_t>(i)))
+      std::fprintf(stderr, "entry %d reads whole, but its bytes are unsound\n", i);
+    FUZZ_CHECK(EntryIsFolder(info) || SpanIsSound(spans, static_cast<std::size_t>(i)));
     const std::string name = Utf8(info.name);
     entries.emplace(Landing(name), data);
     if (EntryNameIsSafe(info.name)) installable->push_back({i, Landing(name), EntryIsFolder(info)});
@@ -188,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* const password = (variant & 8) != 0 ? "secret" : nullptr;
   std::uint64_t declared = 0;
   std::vector<Installable> installable;
-  const auto entries = VerifiedEntries(archive.Path(), password, &declared, &installable);
+  const auto entries = VerifiedEntries(archive.Path(), password, EntrySpans(data, size), &declared, &installable);
   if (declared > kMaxDeclaredTotal) return 0;
 
   const fs::path sandbox = fs::path(ScratchRoot()) / "sandbox";

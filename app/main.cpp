@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/release_sequence.h"
+#include "platform/system_function.h"
 #include "process/tray_sweep.h"
 
 namespace {

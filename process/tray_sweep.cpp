@@ -1,5 +1,7 @@
 #include "process/tray_sweep.h"
 
+#include "platform/system_function.h"
+
 namespace {
 
 // Every move is bounded, so a shell that has stopped answering cannot hold the release: each waits

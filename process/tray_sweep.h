@@ -3,14 +3,6 @@
 
 #include <windows.h>
 
-// Looks up an export of a loaded system DLL, typed; null when this Windows lacks it.
-template <typename Function>
-Function LookUpFunction(HMODULE module, const char* name) {
-  // Through a plain function pointer type: a direct cast from FARPROC draws a warning.
-  return module == nullptr ? nullptr
-                           : reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 // Makes the process per-monitor DPI aware, once, at the start of the program. Without it Windows
 // hands an unaware process the shell's toolbar rectangles scaled down at 125 to 200 % display
 // scaling, while the sweep's mouse moves reach the toolbar unscaled: the row would end short of

@@ -8,6 +8,8 @@
 #include <cwchar>
 #include <initializer_list>
 
+#include "platform/scoped_handle.h"
+
 bool GetAppDataPath(wchar_t (&appData)[kPathCapacity]) {
   appData[0] = 0;
   if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData) != S_OK) appData[0] = 0;
@@ -45,4 +47,23 @@ bool PinFolders(const wchar_t* appData, const wchar_t* folder, MissingFolders mi
   const FolderHold result = HoldFolders(path, static_cast<std::uint32_t>(start + 1), static_cast<std::uint32_t>(end),
                                         missing == MissingFolders::Created, pins);
   return result == FolderHold::Held || (result == FolderHold::Missing && missing == MissingFolders::Allowed);
+}
+
+HANDLE OpenPlainFileToRewrite(const wchar_t* path, DWORD share) {
+  // Wine shows a Unix link as a reparse point only in the path's attributes; Windows shows a
+  // symbolic link in the attributes of the handle, which is opened on the link itself.
+  constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0) return INVALID_HANDLE_VALUE;
+  ScopedHandle file(
+      CreateFileW(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file.IsValid() || !GetFileInformationByHandle(file.Get(), &information)) return INVALID_HANDLE_VALUE;
+  // A second name is a hard link that may lie anywhere on the volume, in a file of someone else's.
+  if ((information.dwFileAttributes & kNotPlain) != 0 || information.nNumberOfLinks != 1) {
+    SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!SetEndOfFile(file.Get())) return INVALID_HANDLE_VALUE;
+  return file.Release();
 }

@@ -3,6 +3,8 @@
 // so nothing is ever written under a truncated path.
 #pragma once
 
+#include <windows.h>
+
 #include "app/release_names.h"
 #include "platform/file_system.h"
 
@@ -27,3 +29,10 @@ enum class MissingFolders { Allowed, Refused, Created };
 // the walk with true (Allowed: the rest is created later and held then), with false (Refused), or
 // is created inside the folder just held (Created).
 bool PinFolders(const wchar_t* appData, const wchar_t* folder, MissingFolders missing, FolderPins& pins);
+
+// A folder may refuse new entries while its files may still be written (an access list that
+// allows writing data but not adding files): a file that cannot be replaced there is rewritten
+// where it stands, but only when it is a plain file with a single name, so that nothing is
+// written through a link. An open handle at offset 0 with the file emptied, or
+// INVALID_HANDLE_VALUE. share: the sharing the caller needs while it writes.
+HANDLE OpenPlainFileToRewrite(const wchar_t* path, DWORD share);

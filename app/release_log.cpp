@@ -6,6 +6,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "app/install_paths.h"
 #include "app/release_names.h"
 #include "platform/scoped_handle.h"
 
@@ -24,14 +25,17 @@ FILE* OpenLog(const wchar_t* path) {
   // that the log can be watched while the run goes on.
   ScopedHandle file(CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return nullptr;
-  if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
+  if (!file.IsValid()) {
+    // The folder takes no new entries: the old log is rewritten in place if it is a plain file.
+    file.Reset(OpenPlainFileToRewrite(path, FILE_SHARE_READ));
+  } else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = GetLastError();
     file.Reset();
     DeleteFileW(temporary);
     SetLastError(error);
     return nullptr;
   }
+  if (!file.IsValid()) return nullptr;
   const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
   if (descriptor < 0) return nullptr;
   file.Release();                            // the descriptor owns it now

@@ -47,7 +47,7 @@ bool ExactAnsiToolPath(const wchar_t* ownPath, std::unique_ptr<char[]>& text) {
 void WriteToolPathFile(const wchar_t* toolPathFile, const wchar_t* ownPath, bool haveOwnPath) {
   std::unique_ptr<char[]> text;
   if (haveOwnPath && ExactAnsiToolPath(ownPath, text))
-    ReplaceFileContents(toolPathFile, text.get(), static_cast<DWORD>(std::strlen(text.get())), WriteFile);
+    WriteFileContents(toolPathFile, text.get(), static_cast<DWORD>(std::strlen(text.get())));
   else
     DeleteFileW(toolPathFile);
 }

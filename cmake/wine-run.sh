@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # wine-run.sh BUILD_DIR PROGRAM.exe [ARGS...]   runs a Windows program in the build tree's Wine prefix
 # wine-run.sh BUILD_DIR --prefix-only            only makes sure that the prefix exists
-# The prefix is created once (about 20 s; ten minutes under qemu's emulation), under a lock so parallel tests wait for it. When no
+# The prefix is created once (a minute or a few), under a lock so parallel tests wait for it. When no
 # DISPLAY is set, the display of the running test session (wine-session.sh) is used.
 set -u
 build=$(cd "$1" && pwd)

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "app/install_paths.h"
 #include "app/release_names.h"
 #include "platform/scoped_handle.h"
 
@@ -49,6 +50,14 @@ int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size
   // Still open with delete sharing: the file goes away when the handle closes.
   DeleteFileW(temporaryPath);
   return 0;
+}
+
+int WriteFileContents(const wchar_t* targetPath, const void* bytes, DWORD size) {
+  if (ReplaceFileContents(targetPath, bytes, size, WriteFile)) return 1;
+  ScopedHandle file(OpenPlainFileToRewrite(targetPath, 0));
+  DWORD written = 0;
+  return file.IsValid() && WriteFile(file.Get(), bytes, size, &written, nullptr) && written == size &&
+         FlushFileBuffers(file.Get());
 }
 
 int ReleaseResFile(int resourceId, const char* resourceType, const wchar_t* targetPath) {

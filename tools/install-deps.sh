@@ -25,16 +25,31 @@ install() {
 [ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
 
 # Some kernels run no 32-bit programs (ia32 emulation switched off: "Exec format error"), and
-# Wine's 32-bit loader with them. It then runs under qemu's i386 user-mode emulation: the same
-# results, many times slower (about a minute for each Windows program started).
-if ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
-  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed' || install qemu-user-static
-  binfmt=/proc/sys/fs/binfmt_misc
-  [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
-  if [ ! -e $binfmt/qemu-i386 ]; then
-    echo "install-deps: this kernel runs no 32-bit programs; running them under qemu-i386 (slow)"
-    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-    echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" >$binfmt/register
+# Wine's 32-bit loader with them. It then runs under qemu's i386 user-mode emulation. qemu before
+# 8.1 ignores MAP_FIXED_NOREPLACE, so Wine's reservation of the upper address space fails 64 KB
+# at a time and every Windows program takes about a minute to start; from 8.1 on it takes about
+# a second. Debian 12 ships 7.2, its backports a current one.
+# Once registered, qemu answers for the kernel, so a registration found means emulation too.
+binfmt=/proc/sys/fs/binfmt_misc
+if [ -e $binfmt/qemu-i386 ] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  qemu=/usr/bin/qemu-i386-static
+  if ! "$qemu" --version 2>/dev/null | grep -qE 'version (8\.[1-9]|9\.|[1-9][0-9])'; then
+    if grep -qx 'VERSION_CODENAME=bookworm' /etc/os-release; then
+      echo 'deb http://deb.debian.org/debian bookworm-backports main' >/etc/apt/sources.list.d/bookworm-backports.list
+      echo "install-deps: installing qemu-user-static from bookworm-backports"
+      apt-get update -qq
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        -t bookworm-backports qemu-user-static >/dev/null
+    else
+      install qemu-user-static
+    fi
   fi
+  [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+  # With flag F the kernel keeps the interpreter it opened at registration, also after an
+  # upgrade replaced the file: register it anew every time.
+  [ -e $binfmt/qemu-i386 ] && echo -1 >$binfmt/qemu-i386
+  echo "install-deps: this kernel runs no 32-bit programs; running them under $("$qemu" --version | head -1)"
+  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+  echo ":qemu-i386:M::$magic:$mask:$qemu:F" >$binfmt/register
 fi

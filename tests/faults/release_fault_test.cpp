@@ -81,7 +81,7 @@ class ReleaseFault : public ::testing::Test {
     RemoveHostLink(AppDataFolder() + L"\\Quorvane");
     RemoveHostLink(InstallRoot());
     LiftImmutable(AppDataFolder() + L"\\Quorvane");
-    UnmountTinyDisk(InstallRoot());
+    UnmountTinyDisk(AppDataFolder());
     ResetInstall(false);
   }
 
@@ -197,9 +197,10 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesEveryWriteIsLeftUntouched) {
 TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
   std::uint64_t archives = 0;
   for (const wchar_t* archive : kArchives) archives += newRelease_[archive].size();
-  // Room for the old install, the new archives and about two of the client's larger files.
+  // Room for the old install, the new archives and about two of the client's larger files. The
+  // disk holds APPDATA: a volume mounted on the install root itself is a reparse point and refused.
   constexpr std::uint64_t kSpare = 320 * 1024;
-  if (!MountTinyDisk(InstallRoot(), archives + kSpare))
+  if (!MountTinyDisk(AppDataFolder(), archives + kSpare))
     GTEST_SKIP() << "this host cannot mount a small file system (mount as root)";
   WriteOldInstall(false, 6);
   RunAndExpectExitZero();

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr DWORD kReadyTimeoutMs = 120000;  // hang guard: a start takes a minute or more under qemu
+constexpr DWORD kReadyTimeoutMs = 120000;  // hang guard only
 constexpr DWORD kEndTimeoutMs = 15000;
 constexpr int kPathCut = 259;  // characters of a module path that the finder compares
 const wchar_t kSleeper[] = L"tests/process/process_sleeper.exe";
@@ -42,13 +42,13 @@ bool ModuleListReadable(HANDLE process) {
 }
 
 // A started process shows its module list only once the loader has mapped it; a 64-bit one never
-// shows it here, and is ready once its image has a name.
+// shows it here, and is ready once its image has a name (which may be longer than MAX_PATH).
 bool WaitUntilReadable(HANDLE process, bool is64Bit) {
   const ULONGLONG deadline = GetTickCount64() + kReadyTimeoutMs;
+  std::vector<wchar_t> image(32768);
   for (;;) {
-    wchar_t image[MAX_PATH];
-    DWORD length = MAX_PATH;
-    if (is64Bit ? QueryFullProcessImageNameW(process, 0, image, &length) != FALSE : ModuleListReadable(process))
+    DWORD length = static_cast<DWORD>(image.size());
+    if (is64Bit ? QueryFullProcessImageNameW(process, 0, image.data(), &length) != FALSE : ModuleListReadable(process))
       return true;
     if (GetTickCount64() >= deadline) return false;
     Sleep(20);

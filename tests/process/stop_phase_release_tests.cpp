@@ -18,8 +18,8 @@
 
 namespace {
 
-constexpr DWORD kRunTimeoutMs = 600000;    // hang guard for one run of the tool (minutes under qemu)
-constexpr DWORD kReadyTimeoutMs = 120000;  // hang guard: a start takes a minute or more under qemu
+constexpr DWORD kRunTimeoutMs = 120000;  // hang guards only
+constexpr DWORD kReadyTimeoutMs = 60000;
 constexpr long kBudgetMs = 5000;
 // The longest pass after the budget runs out: the 50 ms pause, the kill's wait of at most 2000 ms,
 // plus 1500 ms for TerminateProcess, starting TASKKILL and one enumeration, which take a few tens

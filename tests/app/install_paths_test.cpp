@@ -5,6 +5,9 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/scoped_handle.h"
+#include "tests/support/win_test_support.h"
+
 namespace {
 
 TEST(BuildInstallPath, JoinsAppDataSubfolderAndFile) {
@@ -33,6 +36,36 @@ TEST(BuildInstallPath, RefusesWhatDoesNotFitWithItsTemporaryName) {
   // The install root alone must leave room for an 8.3 name, as CreateDirectoryW demands.
   EXPECT_TRUE(BuildInstallPath(path, std::wstring(247 - 18, L'a').c_str(), nullptr));
   EXPECT_FALSE(BuildInstallPath(path, std::wstring(248 - 18, L'a').c_str(), nullptr));
+}
+
+// Where a folder takes no new entries, a file is rewritten in place only when it is a plain file
+// with a single name; whatever it is otherwise keeps its bytes.
+TEST(OpenPlainFileToRewrite, EmptiesOnlyAPlainFileWithOneName) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder = std::wstring(temp) + L"qv_rewrite";
+  RemoveTree(folder);
+  ASSERT_TRUE(CreateFolders(folder + L"\\sub"));
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\plain", "old"));
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\elsewhere", "other"));
+  ASSERT_TRUE(CreateHardLinkW((folder + L"\\linked").c_str(), (folder + L"\\elsewhere").c_str(), nullptr));
+  const struct {
+    const wchar_t* name;
+    bool opens;
+    const char* bytesAfter;  // null: none to read
+  } rows[] = {{L"plain", true, ""}, {L"linked", false, "other"}, {L"sub", false, nullptr}, {L"missing", false, nullptr}};
+  for (const auto& row : rows) {
+    const std::wstring path = folder + L"\\" + row.name;
+    ScopedHandle file(OpenPlainFileToRewrite(path.c_str(), FILE_SHARE_READ));
+    EXPECT_EQ(file.IsValid(), row.opens) << "row " << (&row - rows);
+    file.Reset();
+    std::string bytes;
+    if (row.bytesAfter != nullptr) {
+      EXPECT_TRUE(ReadFileBytes(path, bytes));
+      EXPECT_EQ(bytes, row.bytesAfter);
+    }
+  }
+  RemoveTree(folder);
 }
 
 }  // namespace

@@ -53,7 +53,8 @@ TEST(OpenPlainFileToRewrite, EmptiesOnlyAPlainFileWithOneName) {
     const wchar_t* name;
     bool opens;
     const char* bytesAfter;  // null: none to read
-  } rows[] = {{L"plain", true, ""}, {L"linked", false, "other"}, {L"sub", false, nullptr}, {L"missing", false, nullptr}};
+  } rows[] = {
+      {L"plain", true, ""}, {L"linked", false, "other"}, {L"sub", false, nullptr}, {L"missing", false, nullptr}};
   for (const auto& row : rows) {
     const std::wstring path = folder + L"\\" + row.name;
     ScopedHandle file(OpenPlainFileToRewrite(path.c_str(), FILE_SHARE_READ));

@@ -9,10 +9,15 @@
 #include <initializer_list>
 
 #include "platform/scoped_handle.h"
+#include "platform/system_function.h"
 
 bool GetAppDataPath(wchar_t (&appData)[kPathCapacity]) {
   appData[0] = 0;
-  if (SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData) != S_OK) appData[0] = 0;
+  // Looked up rather than imported: shell32 is loaded only after the DLL search is restricted.
+  using GetFolderPathCall = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPWSTR);
+  const auto getFolderPath = LookUpFunction<GetFolderPathCall>(LoadSystemLibrary(L"shell32.dll"), "SHGetFolderPathW");
+  if (getFolderPath == nullptr || getFolderPath(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, appData) != S_OK)
+    appData[0] = 0;
   return appData[0] != 0;
 }
 

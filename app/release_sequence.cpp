@@ -16,6 +16,7 @@
 #include "deploy/release_payload.h"
 #include "deploy/resource_writer.h"
 #include "deploy/unpack_client_archive.h"
+#include "platform/system_function.h"
 #include "process/stop_phase.h"
 #include "process/tray_sweep.h"
 
@@ -50,6 +51,14 @@ void WriteToolPathFile(const wchar_t* toolPathFile, const wchar_t* ownPath, bool
     WriteFileContents(toolPathFile, text.get(), static_cast<DWORD>(std::strlen(text.get())));
   else
     DeleteFileW(toolPathFile);
+}
+
+// Through shell32 looked up at run time: imported, it would be mapped with its dependencies before
+// the DLL search is restricted (see LoadSystemLibrary).
+void LaunchClient(const wchar_t* clientPath, const wchar_t* workingFolder) {
+  using ShellExecuteCall = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+  const auto shellExecute = LookUpFunction<ShellExecuteCall>(LoadSystemLibrary(L"shell32.dll"), "ShellExecuteW");
+  if (shellExecute != nullptr) shellExecute(nullptr, kLaunchVerb, clientPath, nullptr, workingFolder, SW_SHOWNORMAL);
 }
 
 }  // namespace
@@ -107,7 +116,7 @@ void OnReleaseFile() {
         WriteToolPathFile(toolPathFile, ownPath, haveOwnPath);
         // The install root as the client's working folder: its relative paths and its DLL search
         // then never reach the folder this tool was started from (Downloads, for instance).
-        ShellExecuteW(nullptr, kLaunchVerb, clientPath, nullptr, root, SW_SHOWNORMAL);
+        LaunchClient(clientPath, root);
       } else {
         WriteLog(log, kRootRefusedMessage);
       }

@@ -68,7 +68,7 @@ void DeclareDpiAwareness() {
   // Windows 8.1 and 10 before 1703: per-monitor awareness from shcore.dll, from the system folder.
   using SetAwarenessCall = HRESULT(WINAPI*)(int);
   constexpr int kPerMonitorAware = 2;  // PROCESS_PER_MONITOR_DPI_AWARE
-  HMODULE shcore = LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  HMODULE shcore = LoadSystemLibrary(L"shcore.dll");
   const auto setAwareness = LookUpFunction<SetAwarenessCall>(shcore, "SetProcessDpiAwareness");
   if (setAwareness != nullptr && SUCCEEDED(setAwareness(kPerMonitorAware))) return;
   // Windows 7 and Vista: system awareness, which is all there is with one DPI for every monitor.

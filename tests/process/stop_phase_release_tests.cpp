@@ -26,6 +26,7 @@ constexpr long kBudgetMs = 5000;
 // of ms on Windows but up to several hundred under Wine on a loaded two-core machine.
 constexpr long kOnePassMs = 50 + 2000 + 1500;
 constexpr char kBudgetLine[] = "GetTickCount() - dwTickKill > 5 * 1000";
+const wchar_t* const kPlantedDlls[] = {L"shcore.dll", L"version.dll", L"uxtheme.dll", L"propsys.dll"};
 const wchar_t* const kSleepers[] = {L"tests/process/process_sleeper.exe", L"tests/process/process_sleeper64.exe"};
 
 // Ends every process whose executable's path contains pathPart; true when none is left.
@@ -70,6 +71,7 @@ class StopPhaseRelease : public testing::Test {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     stand_ins_ = std::wstring(temp) + L"qvrelease-" + std::to_wstring(GetCurrentProcessId());
+    RemoveTree(stand_ins_);  // Wine hands out the same process ids run after run
     ASSERT_TRUE(CreateFolders(stand_ins_));
   }
 
@@ -98,8 +100,9 @@ class StopPhaseRelease : public testing::Test {
     ASSERT_TRUE(WaitUntilFound(copy));
   }
 
-  // Runs a copy of the tool to its end, with a TASKKILL.exe beside it and in its current folder,
-  // and reads its log.
+  // Runs a copy of the tool to its end, with a TASKKILL.exe beside it and in its current folder
+  // and DLLs of system names beside it (Wine took shcore.dll from there while the tool imported
+  // shell32), and reads its log.
   void RunReleaseTool() {
     const std::wstring toolFolder = stand_ins_ + L"\\tool", currentFolder = stand_ins_ + L"\\current";
     const std::wstring tool = toolFolder + L"\\QuorvaneReleaseTool.exe";
@@ -108,6 +111,8 @@ class StopPhaseRelease : public testing::Test {
       ASSERT_TRUE(CopyFileTo(BuildArtifact(kSleepers[0]), folder + L"\\TASKKILL.exe"));
     }
     ASSERT_TRUE(CopyFileTo(BuildArtifact(L"app/QuorvaneReleaseTool.exe"), tool));
+    for (const wchar_t* dll : kPlantedDlls)
+      ASSERT_TRUE(CopyFileTo(BuildArtifact(L"tests/process/process_planted_dll.dll"), toolFolder + L"\\" + dll));
     ChildProcess run;
     wchar_t saved[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, saved);
@@ -122,6 +127,8 @@ class StopPhaseRelease : public testing::Test {
     EXPECT_EQ(exitCode, 0u);
     for (const std::wstring& folder : {toolFolder, currentFolder})
       EXPECT_FALSE(FindProcessByName(Narrow(folder + L"\\TASKKILL.exe").c_str()).IsValid()) << "planted TASKKILL ran";
+    for (const wchar_t* dll : kPlantedDlls)
+      EXPECT_FALSE(PathExists(toolFolder + L"\\" + dll + L".loaded")) << "planted " << Narrow(dll) << " was loaded";
     ASSERT_TRUE(ReadReleaseLog(root_ + L"\\ReleaseToolLog.txt", log_));
   }
 

@@ -1,0 +1,14 @@
+// A DLL planted beside the release tool under the name of a system DLL: loaded, it leaves
+// "<its path>.loaded" beside itself, which the test looks for.
+#include <windows.h>
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  wchar_t path[MAX_PATH + 8];
+  const DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return TRUE;
+  lstrcatW(path, L".loaded");
+  const HANDLE mark = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (mark != INVALID_HANDLE_VALUE) CloseHandle(mark);
+  return TRUE;
+}

@@ -17,10 +17,10 @@ constexpr int kStringCapacity = 100;
 // From now on a DLL loaded by name (by this tool, or by Windows and the shell on its behalf) comes
 // from the system folder only, never from the tool's own folder (often a Downloads folder) or the
 // current folder. The tool's own imports (kernel32, advapi32, msvcrt, user32) were mapped before
-// this runs: KnownDLLs on Windows, and under Wine DLLs it never takes from beside a program (README);
-// shell32, which is neither under Wine, is loaded only later, by its full path. SetDefaultDllDirectories is looked up
-// because Windows 7 has it only with KB2533623; without it, SetDllDirectoryW(L"") at least takes the current folder out
-// of the search.
+// this runs: KnownDLLs on Windows, and DLLs that Wine always takes from itself (README). shell32,
+// which Wine would map with its dependencies from beside the tool, is loaded only later, by its
+// full path. SetDefaultDllDirectories is looked up because Windows 7 has it only with KB2533623;
+// without it, SetDllDirectoryW(L"") at least takes the current folder out of the search.
 void RestrictDllSearchToSystemFolder() {
   using SetDefaultDllDirectoriesCall = BOOL(WINAPI*)(DWORD);
   const auto setDefaultDllDirectories =

@@ -14,6 +14,9 @@
 
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
+#ifdef _WIN32
+#include "tests/support/win_test_support.h"
+#endif
 
 OpenedArchive OpenBytes(const std::string& bytes, const char* password) {
   return OpenedArchive(OpenArchiveFromMemory(bytes.data(), static_cast<std::uint32_t>(bytes.size()), password));
@@ -83,37 +86,13 @@ bool WriteWholeFile(const std::u16string& path, const std::string& bytes) {
 
 namespace {
 
-#ifdef _WIN32
-// Walked here rather than by "rmdir /s", which Wine's cmd did not carry out; a link is removed,
-// never followed.
-void RemoveWideTree(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") RemoveWideTree(path + L"\\" + name);
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
-    }
-  }
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-    RemoveDirectoryW(path.c_str());
-  else
-    DeleteFileW(path.c_str());
-}
-#endif
-
 void RemoveTree(const std::string& folder) {
 #ifdef _WIN32
+  // The Windows tests' own walk, not "rmdir /s", which Wine's cmd did not carry out.
   const std::u16string path = Utf16(folder);
   std::wstring wide(path.begin(), path.end());
   for (wchar_t& c : wide) c = c == L'/' ? L'\\' : c;
-  RemoveWideTree(wide);
+  ::RemoveTree(wide);
 #else
   const std::string command = "rm -rf '" + folder + "'";
   std::system(command.c_str());

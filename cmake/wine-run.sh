@@ -15,15 +15,27 @@ export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=;winedbg.exe=d}
 # A creation that was cut short (a time-out, ^C) leaves a prefix that Wine cannot start from
 # ("could not load kernel32.dll"): only a prefix with the stamp of a finished creation is used.
 ready=$WINEPREFIX.ready
+create_prefix() {
+  wineserver -k 2>/dev/null
+  rm -rf "$WINEPREFIX"
+  wineboot --init >"$WINEPREFIX.log" 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ] && touch "$ready"
+}
+# One more try after a failed creation, with what wineboot said: a program of the host that starts
+# no 32-bit program for a moment (qemu's registration renewed, see tools/install-deps.sh) fails the
+# creation without anything being wrong with Wine or the prefix.
 (
   flock 9
-  if [ ! -f "$ready" ]; then
-    wineserver -k 2>/dev/null
-    rm -rf "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ] && touch "$ready"
+  if [ ! -f "$ready" ] && ! create_prefix; then
+    echo "wine-run: creating $WINEPREFIX failed, trying once more; wineboot said:" >&2
+    tail -n 20 "$WINEPREFIX.log" >&2
+    create_prefix
   fi
 ) 9>"$build/wineprefix.lock"
-[ -f "$ready" ] || { echo "wine-run: could not create $WINEPREFIX" >&2; exit 1; }
+if [ ! -f "$ready" ]; then
+  echo "wine-run: could not create $WINEPREFIX; wineboot said:" >&2
+  tail -n 20 "$WINEPREFIX.log" >&2 2>/dev/null
+  exit 1
+fi
 [ "${1:-}" = "--prefix-only" ] && exit 0
 
 if [ -z "${DISPLAY:-}" ] && [ -f "$build/wine-session/display" ]; then

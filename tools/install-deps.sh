@@ -33,6 +33,7 @@ install() {
 binfmt=/proc/sys/fs/binfmt_misc
 if [ -e $binfmt/qemu-i386 ] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
   qemu=/usr/bin/qemu-i386-static
+  installed=0
   if ! "$qemu" --version 2>/dev/null | grep -qE 'version (8\.[1-9]|9\.|[1-9][0-9])'; then
     if grep -qx 'VERSION_CODENAME=bookworm' /etc/os-release; then
       echo 'deb http://deb.debian.org/debian bookworm-backports main' >/etc/apt/sources.list.d/bookworm-backports.list
@@ -43,13 +44,21 @@ if [ -e $binfmt/qemu-i386 ] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; t
     else
       install qemu-user-static
     fi
+    installed=1
   fi
   [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt
+  magic='7f454c4601010100000000000000000002000300'
+  mask='fffffffffffefe00fffffffffffffffffeffffff'
+  entry=$binfmt/qemu-i386
+  wanted=$(printf 'enabled\ninterpreter %s\nflags: F\noffset 0\nmagic %s\nmask %s' "$qemu" "$magic" "$mask")
   # With flag F the kernel keeps the interpreter it opened at registration, also after an
-  # upgrade replaced the file: register it anew every time.
-  [ -e $binfmt/qemu-i386 ] && echo -1 >$binfmt/qemu-i386
+  # upgrade replaced the file, so an install registers anew. Otherwise a registration that is
+  # already as wanted stays: between removing and adding it, every 32-bit program that starts
+  # fails ("Exec format error"), and this script also runs beside Wine programs (build-release.sh
+  # under the tests, a vendor's build beside a Wine session).
+  if [ $installed = 1 ] || [ "$(cat $entry 2>/dev/null)" != "$wanted" ]; then
+    [ -e $entry ] && echo -1 >$entry
+    echo ":qemu-i386:M::$(sed 's/../\\x&/g' <<<"$magic"):$(sed 's/../\\x&/g' <<<"$mask"):$qemu:F" >$binfmt/register
+  fi
   echo "install-deps: this kernel runs no 32-bit programs; running them under $("$qemu" --version | head -1)"
-  magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
-  mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-  echo ":qemu-i386:M::$magic:$mask:$qemu:F" >$binfmt/register
 fi

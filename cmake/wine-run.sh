@@ -20,8 +20,8 @@ create_prefix() {
   rm -rf "$WINEPREFIX"
   wineboot --init >"$WINEPREFIX.log" 2>&1 && wineserver -w && [ -f "$WINEPREFIX/system.reg" ] && touch "$ready"
 }
-# One more try after a failed creation, with what wineboot said: a program of the host that starts
-# no 32-bit program for a moment (qemu's registration renewed, see tools/install-deps.sh) fails the
+# One more try after a failed creation, with what wineboot said: a moment in which the host can
+# start no 32-bit program (a qemu registration being renewed, see tools/install-deps.sh) fails the
 # creation without anything being wrong with Wine or the prefix.
 (
   flock 9

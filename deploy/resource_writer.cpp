@@ -27,10 +27,10 @@ bool TargetIsLockedByOthers(const wchar_t* targetPath) {
   return !probe.IsValid() && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
-}  // namespace
+enum class Replacement { Done, NoTemporary, Failed };
 
-int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
-  if (std::wcslen(targetPath) + std::wcslen(kTemporarySuffix) >= kPathCapacity) return 0;
+Replacement Replace(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
+  if (std::wcslen(targetPath) + std::wcslen(kTemporarySuffix) >= kPathCapacity) return Replacement::Failed;
   wchar_t temporaryPath[kPathCapacity];
   wsprintfW(temporaryPath, L"%s%s", targetPath, kTemporarySuffix);
 
@@ -40,20 +40,30 @@ int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size
   // and no other process can read a half-written archive or write into ours meanwhile.
   ScopedHandle temporary(CreateFileW(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!temporary.IsValid()) return 0;
+  if (!temporary.IsValid()) return Replacement::NoTemporary;
 
   DWORD written = 0;
   // Flushed before the move, so that a crash can never leave the new name on missing bytes.
   const bool complete = writeCall(temporary.Get(), bytes, size, &written, nullptr) && written == size &&
                         FlushFileBuffers(temporary.Get());
-  if (complete && MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 1;
+  if (complete && MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return Replacement::Done;
   // Still open with delete sharing: the file goes away when the handle closes.
   DeleteFileW(temporaryPath);
-  return 0;
+  return Replacement::Failed;
+}
+
+}  // namespace
+
+int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
+  return Replace(targetPath, bytes, size, writeCall) == Replacement::Done;
 }
 
 int WriteFileContents(const wchar_t* targetPath, const void* bytes, DWORD size) {
-  if (ReplaceFileContents(targetPath, bytes, size, WriteFile)) return 1;
+  const Replacement replacement = Replace(targetPath, bytes, size, WriteFile);
+  if (replacement != Replacement::NoTemporary) return replacement == Replacement::Done;
+  // Only where the folder took no new entry: after a failed write or move (a full disk, a held
+  // file) the old file is worth more than an emptied one.
   ScopedHandle file(OpenPlainFileToRewrite(targetPath, 0));
   DWORD written = 0;
   return file.IsValid() && WriteFile(file.Get(), bytes, size, &written, nullptr) && written == size &&

@@ -19,7 +19,7 @@ int ReleaseResFile(int resourceId, const char* resourceType, const wchar_t* targ
 using WriteFileCall = BOOL(WINAPI*)(HANDLE, LPCVOID, DWORD, LPDWORD, LPOVERLAPPED);
 int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall);
 
-// ReplaceFileContents, and where the file cannot be replaced (a folder that takes no new
+// ReplaceFileContents, and where no replacement can be created beside it (a folder that takes no new
 // entries), the same bytes written over the old file in place if it is a plain file
 // (OpenPlainFileToRewrite). 1 when every byte is in the file, else 0.
 int WriteFileContents(const wchar_t* targetPath, const void* bytes, DWORD size);

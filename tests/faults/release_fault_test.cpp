@@ -215,6 +215,8 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
               ListFolder(ReferenceClientFiles()).size());
   EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
   EXPECT_GE(replaced.size(), 4u) << "not even the archives and a client file fitted";
+  const std::string toolPath = Contents(InstalledFile(L"ToolFiePath.txt"));
+  EXPECT_TRUE(toolPath == old_[L"ToolFiePath.txt"] || toolPath == Narrow(ReleaseToolPath())) << toolPath;
 }
 
 // Links that any process of the user can make in the install root, while the release runs

@@ -9,10 +9,10 @@
 #include <cstring>
 #include <memory>
 
-#include "app/install_paths.h"
-#include "app/release_log.h"
-#include "app/release_names.h"
-#include "app/string_conversion.h"
+#include "install/install_paths.h"
+#include "install/release_log.h"
+#include "install/release_names.h"
+#include "platform/ansi_text.h"
 #include "deploy/release_payload.h"
 #include "deploy/resource_writer.h"
 #include "deploy/unpack_client_archive.h"

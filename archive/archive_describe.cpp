@@ -4,7 +4,6 @@
 
 #include "archive/archive_state.h"
 #include "archive/entry_description.h"
-#include "archive/entry_stream.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -47,7 +46,7 @@ ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEn
   char storedName[kNameBytes];
   if (ReadCurrentName(cursor, storedName, kNameBytes) != StatusOk) return ArchiveResult::Corrupt;
   LocalHeaderCheck check;
-  if (CheckLocalHeader(cursor, &check) != StatusOk) return ArchiveResult::Corrupt;
+  if (CheckCurrentLocalHeader(cursor, &check) != StatusOk) return ArchiveResult::Corrupt;
   std::unique_ptr<unsigned char[]> extra;
   if (check.extraLength > 0) {
     const std::uint64_t position = check.extraOffset + cursor->prefixLength;

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "archive/archive_state.h"
-#include "archive/entry_stream.h"
 
 namespace {
 
@@ -20,13 +19,13 @@ ArchiveResult ExtractToMemory(ArchiveReader* reader, std::int32_t index, void* b
     if (index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) return ArchiveResult::BadArgument;
     if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;
     // A failed open leaves no stream; the read below then reports it as InflateFailed.
-    OpenEntryStream(cursor, reader->password.get());
+    OpenEntryStream(cursor, reader->password.get(), &reader->stream);
     reader->currentEntryIndex = index;
   }
   bool ended = false;
-  const std::int64_t read = ReadEntryStream(cursor, buffer, length, &ended);
+  const std::int64_t read = ReadEntryStream(reader->stream, buffer, length, &ended);
   if (ended) {
-    if (CheckEntryData(*cursor->stream) == StatusOk) return ArchiveResult::Ok;
+    if (CheckEntryData(*reader->stream) == StatusOk) return ArchiveResult::Ok;
     CloseOpenEntry(reader);
     return ArchiveResult::Corrupt;
   }
@@ -82,14 +81,13 @@ ArchiveResult CopyEntryToFile(ArchiveReader* reader, const ArchiveEntryInfo& inf
                               const char16_t* createPath) {
   if (reader->outputBuffer == nullptr) reader->outputBuffer.reset(new (std::nothrow) unsigned char[kDataBlockSize]);
   if (reader->outputBuffer == nullptr) return ArchiveResult::InflateFailed;
-  DirectoryCursor* cursor = reader->cursor;
-  OpenEntryStream(cursor, reader->password.get());
+  OpenEntryStream(reader->cursor, reader->password.get(), &reader->stream);
   ScopedPlatformFile created;
   PlatformFile file = lentFile;
   ArchiveResult result = ArchiveResult::InflateFailed;
   for (;;) {
     bool ended = false;
-    const std::int64_t read = ReadEntryStream(cursor, reader->outputBuffer.get(), kDataBlockSize, &ended);
+    const std::int64_t read = ReadEntryStream(reader->stream, reader->outputBuffer.get(), kDataBlockSize, &ended);
     if (read <= 0 && !ended) {
       result = ReadFailureResult(read);
       break;
@@ -107,11 +105,11 @@ ArchiveResult CopyEntryToFile(ArchiveReader* reader, const ArchiveEntryInfo& inf
       break;
     }
     if (ended) {
-      result = CheckEntryData(*cursor->stream) == StatusOk ? ArchiveResult::Ok : ArchiveResult::Corrupt;
+      result = CheckEntryData(*reader->stream) == StatusOk ? ArchiveResult::Ok : ArchiveResult::Corrupt;
       break;
     }
   }
-  if (cursor->stream != nullptr) CloseEntryStream(cursor);
+  CloseOpenEntry(reader);
   if (result == ArchiveResult::Ok) SetFileTimes(file, &info.creationTime, &info.accessTime, &info.writeTime);
   if (result != ArchiveResult::Ok && created.IsValid()) {
     created.Reset();

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "archive/archive_state.h"
-#include "archive/entry_stream.h"
 
 ArchiveResult LastArchiveResult = ArchiveResult::Ok;
 
@@ -99,7 +98,8 @@ ArchiveHandle OpenArchiveFromMemory(const void* data, std::uint32_t size, const 
 }
 
 void CloseOpenEntry(ArchiveReader* reader) {
-  if (reader->cursor != nullptr && reader->cursor->stream != nullptr) CloseEntryStream(reader->cursor);
+  if (reader->stream != nullptr) CloseEntryStream(reader->stream);
+  reader->stream = nullptr;
   reader->currentEntryIndex = -1;
 }
 

@@ -6,12 +6,14 @@
 
 #include "archive/archive_reader.h"
 #include "archive/directory_cursor.h"
+#include "archive/entry_stream.h"
 
 inline constexpr std::uint32_t kArchiveReaderKind = 1;
 inline constexpr std::uint32_t kRootFolderCapacity = 260;
 
 struct ArchiveReader {
   DirectoryCursor* cursor = nullptr;    // owned
+  EntryStream* stream = nullptr;        // the one entry open for data reading, owned; reads the cursor's source
   std::int32_t currentEntryIndex = -1;  // the entry open for data reading, -1 none
   ArchiveEntryInfo cachedInfo;
   std::int32_t cachedIndex = -1;

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "archive/directory_survey.h"
-#include "archive/entry_stream.h"
 
 namespace {
 
@@ -95,7 +94,8 @@ DirectoryCursor* OpenDirectory(ByteSource* source) {
   cursor->endRecordPos = endRecordPos;
   cursor->directorySize = directorySize;
   cursor->directoryOffset = directoryOffset;
-  if (!SurveyDirectory(cursor)) {
+  const DirectoryExtent extent{cursor->prefixLength, directoryOffset, directorySize, entriesOnDisk};
+  if (!SurveyDirectory(&cursor->source, extent, &cursor->layouts)) {
     CloseDirectory(cursor);
     return nullptr;
   }
@@ -105,7 +105,6 @@ DirectoryCursor* OpenDirectory(ByteSource* source) {
 
 void CloseDirectory(DirectoryCursor* cursor) {
   if (cursor == nullptr) return;
-  if (cursor->stream != nullptr) CloseEntryStream(cursor);
   CloseSource(&cursor->source);
   delete cursor;
 }
@@ -181,45 +180,8 @@ std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uin
   return StatusOk;
 }
 
-void DecodeDirectoryRecord(const unsigned char* fixed, DirectoryRecord* record, std::uint32_t* localHeaderOffset) {
-  record->versionMadeBy = ReadLe16(fixed + 4);
-  record->versionNeeded = ReadLe16(fixed + 6);
-  record->flags = ReadLe16(fixed + 8);
-  record->method = ReadLe16(fixed + 10);
-  record->dosDateTime = ReadLe32(fixed + 12);
-  record->crc = ReadLe32(fixed + 16);
-  record->compressedSize = ReadLe32(fixed + 20);
-  record->uncompressedSize = ReadLe32(fixed + 24);
-  record->nameLength = ReadLe16(fixed + 28);
-  record->extraLength = ReadLe16(fixed + 30);
-  record->commentLength = ReadLe16(fixed + 32);
-  record->diskStart = ReadLe16(fixed + 34);
-  record->internalAttributes = ReadLe16(fixed + 36);
-  record->externalAttributes = ReadLe32(fixed + 38);
-  *localHeaderOffset = ReadLe32(fixed + 42);
-}
-
-bool LocalHeaderAgrees(const unsigned char* local, const DirectoryRecord& record) {
-  if (!HasSignatureAt(local, kLocalHeaderSignature)) return false;
-  const std::uint32_t localFlags = ReadLe16(local + 6);
-  const std::uint32_t method = ReadLe16(local + 8);
-  if (method != record.method || (record.method != kMethodStored && record.method != kMethodDeflated)) return false;
-  if ((localFlags & kFlagDataDescriptor) == 0 &&
-      (ReadLe32(local + 14) != record.crc || ReadLe32(local + 18) != record.compressedSize ||
-       ReadLe32(local + 22) != record.uncompressedSize)) {
-    return false;
-  }
-  return ReadLe16(local + 26) == record.nameLength;
-}
-
-std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
+std::int32_t CheckCurrentLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
   *check = LocalHeaderCheck{};
   if (!cursor->currentOk || cursor->currentNumber >= cursor->entryCount) return StatusBadArgument;
-  const EntryLayout& layout = cursor->layouts[cursor->currentNumber];
-  if (!layout.sound) return StatusBadArchive;
-  const std::uint32_t nameLength = cursor->record.nameLength;
-  check->nameAndExtraLength = nameLength + layout.localExtraLength;
-  check->extraOffset = std::uint64_t{cursor->localHeaderOffset} + kLocalHeaderSize + nameLength;
-  check->extraLength = layout.localExtraLength;
-  return StatusOk;
+  return CheckLocalHeader(cursor->record, cursor->localHeaderOffset, cursor->layouts[cursor->currentNumber], check);
 }

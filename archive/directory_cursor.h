@@ -7,24 +7,8 @@
 #include <memory>
 
 #include "archive/byte_source.h"
+#include "archive/directory_record.h"
 #include "archive/zip_format.h"
-
-struct EntryStream;
-
-// Where the local header says the entry's extra field and data are.
-struct LocalHeaderCheck {
-  std::uint32_t nameAndExtraLength = 0;
-  std::uint64_t extraOffset = 0;  // relative to the archive's start
-  std::uint32_t extraLength = 0;
-};
-
-// What the survey at open found for one entry, so that no later call reads its local header again.
-struct EntryLayout {
-  std::uint16_t localExtraLength = 0;
-  // The local header agrees with the record, name byte for byte, and the entry's bytes (local
-  // header, name, extra field, data) are its own: they overlap no other entry's, nor the directory.
-  bool sound = false;
-};
 
 struct DirectoryCursor {
   ByteSource source;  // owned
@@ -41,7 +25,6 @@ struct DirectoryCursor {
   std::uint32_t directoryOffset = 0;
   DirectoryRecord record;
   std::uint32_t localHeaderOffset = 0;
-  EntryStream* stream = nullptr;           // the one entry open for data reading, owned
   std::unique_ptr<EntryLayout[]> layouts;  // entryCount of them, from the survey at open
   // No record from this number on could be decoded (the file changed or cannot be read since the
   // survey): a walk to one of them fails at once instead of starting from entry 0 again.
@@ -70,14 +53,7 @@ std::int32_t ReadDirectoryRecord(DirectoryCursor* cursor, DirectoryRecord* recor
                                  char* nameBuffer, std::uint32_t nameCapacity);
 // Whether the survey found the current entry sound (StatusBadArchive if not), and where its local
 // header puts its extra field and data. Reads nothing.
-std::int32_t CheckLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check);
-
-// The fixed part of a directory record (kCentralRecordSize bytes, signature already matched).
-void DecodeDirectoryRecord(const unsigned char* fixed, DirectoryRecord* record, std::uint32_t* localHeaderOffset);
-// Whether a local header's fixed part (kLocalHeaderSize bytes) agrees with its directory record:
-// signature, method (0 or 8), name length, and CRC and sizes unless the local header defers them
-// to a data descriptor.
-bool LocalHeaderAgrees(const unsigned char* local, const DirectoryRecord& record);
+std::int32_t CheckCurrentLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check);
 // The current record's name (nameCapacity bytes at most, terminated only when shorter), read
 // after a walk that decoded the record without it: the fixed part is not read a second time.
 std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uint32_t nameCapacity);

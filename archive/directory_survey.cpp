@@ -52,12 +52,13 @@ struct Region {
 
 // Reads the entry's local header with its name into buffer; true when it agrees with the record,
 // name byte for byte, with the local extra field's length.
-bool ReadLocalHeader(DirectoryCursor* cursor, const DirectoryRecord& record, std::uint32_t localHeaderOffset,
-                     const unsigned char* centralName, unsigned char* buffer, std::uint32_t* extraLength) {
-  const std::uint64_t position = std::uint64_t{localHeaderOffset} + cursor->prefixLength;
+bool ReadLocalHeader(ByteSource* source, std::uint64_t prefixLength, const DirectoryRecord& record,
+                     std::uint32_t localHeaderOffset, const unsigned char* centralName, unsigned char* buffer,
+                     std::uint32_t* extraLength) {
+  const std::uint64_t position = std::uint64_t{localHeaderOffset} + prefixLength;
   const std::uint32_t n = kLocalHeaderSize + record.nameLength;
-  if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk ||
-      SourceReadExact(&cursor->source, buffer, n) != StatusOk || !LocalHeaderAgrees(buffer, record) ||
+  if (SourceSeek(source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk ||
+      SourceReadExact(source, buffer, n) != StatusOk || !LocalHeaderAgrees(buffer, record) ||
       std::memcmp(buffer + kLocalHeaderSize, centralName, record.nameLength) != 0) {
     return false;
   }
@@ -82,46 +83,46 @@ void MarkOverlaps(Region* regions, std::uint32_t count, EntryLayout* layouts) {
 
 }  // namespace
 
-bool SurveyDirectory(DirectoryCursor* cursor) {
-  const std::uint32_t count = cursor->entryCount;
-  if (std::uint64_t{count} * kCentralRecordSize > cursor->directorySize) return false;  // cannot fit
+bool SurveyDirectory(ByteSource* source, const DirectoryExtent& extent, std::unique_ptr<EntryLayout[]>* layouts) {
+  const std::uint32_t count = extent.entryCount;
+  if (std::uint64_t{count} * kCentralRecordSize > extent.size) return false;  // cannot fit
   DirectoryWindow window;
-  window.start = std::uint64_t{cursor->directoryOffset} + cursor->prefixLength;
-  window.end = window.start + cursor->directorySize;
-  window.capacity = std::min(kWindowCapacity, cursor->directorySize);
+  window.start = std::uint64_t{extent.offset} + extent.prefixLength;
+  window.end = window.start + extent.size;
+  window.capacity = std::min(kWindowCapacity, extent.size);
   window.bytes.reset(new (std::nothrow) unsigned char[window.capacity]);
   std::unique_ptr<unsigned char[]> local(new (std::nothrow) unsigned char[kLocalHeaderSize + kLongestField]);
   std::unique_ptr<Region[]> regions(new (std::nothrow) Region[count]);
-  cursor->layouts.reset(new (std::nothrow) EntryLayout[count]);
-  if (window.bytes == nullptr || local == nullptr || regions == nullptr || cursor->layouts == nullptr) return false;
+  layouts->reset(new (std::nothrow) EntryLayout[count]);
+  if (window.bytes == nullptr || local == nullptr || regions == nullptr || *layouts == nullptr) return false;
 
   std::uint32_t regionCount = 0;
   std::uint64_t position = window.start;
   for (std::uint32_t i = 0; i < count; ++i) {
-    const unsigned char* fixed = View(&cursor->source, &window, position, kCentralRecordSize);
+    const unsigned char* fixed = View(source, &window, position, kCentralRecordSize);
     if (fixed == nullptr || ReadLe32(fixed) != kCentralRecordSignature) return false;
     DirectoryRecord record;
     std::uint32_t localHeaderOffset = 0;
     DecodeDirectoryRecord(fixed, &record, &localHeaderOffset);
     const std::uint64_t next =
         position + kCentralRecordSize + record.nameLength + record.extraLength + record.commentLength;
-    const unsigned char* name = View(&cursor->source, &window, position + kCentralRecordSize, record.nameLength);
+    const unsigned char* name = View(source, &window, position + kCentralRecordSize, record.nameLength);
     if (next > window.end || name == nullptr) return false;
     std::uint32_t extraLength = 0;
-    if (ReadLocalHeader(cursor, record, localHeaderOffset, name, local.get(), &extraLength)) {
+    if (ReadLocalHeader(source, extent.prefixLength, record, localHeaderOffset, name, local.get(), &extraLength)) {
       const std::uint64_t end =
           std::uint64_t{localHeaderOffset} + kLocalHeaderSize + record.nameLength + extraLength + record.compressedSize;
       // Entries lie in front of the directory. One that runs into it is unsound by itself, and
       // its claim does not make the entries it would cover suspect.
-      if (end <= cursor->directoryOffset) {
-        cursor->layouts[i].localExtraLength = static_cast<std::uint16_t>(extraLength);
-        cursor->layouts[i].sound = true;
+      if (end <= extent.offset) {
+        (*layouts)[i].localExtraLength = static_cast<std::uint16_t>(extraLength);
+        (*layouts)[i].sound = true;
         regions[regionCount++] = Region{localHeaderOffset, end, i};
       }
     }
     position = next;
   }
   if (position != window.end) return false;  // the count and the directory disagree
-  MarkOverlaps(regions.get(), regionCount, cursor->layouts.get());
+  MarkOverlaps(regions.get(), regionCount, layouts->get());
   return true;
 }

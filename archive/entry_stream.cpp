@@ -103,11 +103,11 @@ std::int32_t CheckEmptyData(EntryStream* stream) {
 
 }  // namespace
 
-std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password) {
+std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password, EntryStream** opened) {
+  *opened = nullptr;
   if (cursor == nullptr || !cursor->currentOk) return StatusBadArgument;
-  if (cursor->stream != nullptr) CloseEntryStream(cursor);
   LocalHeaderCheck check;
-  if (CheckLocalHeader(cursor, &check) != StatusOk) return StatusBadArchive;
+  if (CheckCurrentLocalHeader(cursor, &check) != StatusOk) return StatusBadArchive;
   auto* stream = new (std::nothrow) EntryStream;
   if (stream == nullptr) return StatusNoMemory;
   stream->input.reset(new (std::nothrow) unsigned char[kDataBlockSize]);
@@ -134,14 +134,13 @@ std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password) {
   stream->headerLeft = stream->encrypted ? kEncryptionHeaderSize : 0;
   stream->keys = KeysForPassword(password);
   stream->posInArchive = std::uint64_t{cursor->localHeaderOffset} + kLocalHeaderSize + check.nameAndExtraLength;
-  cursor->stream = stream;
+  *opened = stream;
   return StatusOk;
 }
 
-std::int64_t ReadEntryStream(DirectoryCursor* cursor, void* buffer, std::uint32_t length, bool* ended) {
+std::int64_t ReadEntryStream(EntryStream* stream, void* buffer, std::uint32_t length, bool* ended) {
   *ended = false;
-  if (cursor == nullptr || cursor->stream == nullptr) return StatusBadArgument;
-  EntryStream* stream = cursor->stream;
+  if (stream == nullptr) return StatusBadArgument;
   if (stream->input == nullptr) return StatusEndOfList;
   if (length == 0 || stream->endReported) return 0;
   if (stream->uncompressedLeft == 0) {
@@ -212,13 +211,11 @@ std::int32_t CheckEntryData(const EntryStream& stream) {
   return stream.runningCrc == stream.expectedCrc ? StatusOk : StatusCrcMismatch;
 }
 
-std::int32_t CloseEntryStream(DirectoryCursor* cursor) {
-  if (cursor == nullptr || cursor->stream == nullptr) return StatusBadArgument;
-  EntryStream* stream = cursor->stream;
+std::int32_t CloseEntryStream(EntryStream* stream) {
+  if (stream == nullptr) return StatusBadArgument;
   const std::int32_t verdict =
       stream->uncompressedLeft == 0 && stream->runningCrc != stream->expectedCrc ? StatusCrcMismatch : StatusOk;
   if (stream->streamInitialised) inflateEnd(&stream->zstream);
   delete stream;
-  cursor->stream = nullptr;
   return verdict;
 }

@@ -31,17 +31,18 @@ struct EntryStream {
   bool longerThanSize = false;   // the data holds bytes beyond the directory's size
 };
 
-// Opens the cursor's current entry (closing any other first) after checking its local header.
-std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password);
+// Opens the cursor's current entry after checking its local header; the stream is the caller's
+// until CloseEntryStream, and reads through the cursor's source, so it must not outlive the cursor.
+std::int32_t OpenEntryStream(DirectoryCursor* cursor, const char* password, EntryStream** opened);
 // Delivers up to length bytes (never beyond the directory's uncompressed size) and answers their
 // number, or a negative status or zlib code. *ended is set by the call that delivers the end of
 // the entry; a call that answers a count without *ended filled the whole buffer.
-std::int64_t ReadEntryStream(DirectoryCursor* cursor, void* buffer, std::uint32_t length, bool* ended);
+std::int64_t ReadEntryStream(EntryStream* stream, void* buffer, std::uint32_t length, bool* ended);
 // After the end was delivered: StatusOk when exactly the directory's size arrived with the
 // directory's CRC-32 and the data holds nothing more (stored data: no byte beyond the size; an
 // empty deflated entry: a stream that produces nothing), else StatusShortData, StatusBadArchive
 // or StatusCrcMismatch.
 std::int32_t CheckEntryData(const EntryStream& stream);
 // StatusCrcMismatch when the whole entry was delivered with a wrong CRC-32; an entry closed early
-// is never judged.
-std::int32_t CloseEntryStream(DirectoryCursor* cursor);
+// is never judged. Frees the stream.
+std::int32_t CloseEntryStream(EntryStream* stream);

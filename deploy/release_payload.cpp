@@ -5,9 +5,9 @@
 #include <cwchar>
 #include <memory>
 
-#include "app/install_paths.h"
-#include "app/release_names.h"
-#include "app/string_conversion.h"
+#include "install/install_paths.h"
+#include "install/release_names.h"
+#include "platform/ansi_text.h"
 #include "deploy/resource_writer.h"
 
 namespace {

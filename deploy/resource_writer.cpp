@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "app/install_paths.h"
-#include "app/release_names.h"
+#include "install/install_paths.h"
+#include "install/release_names.h"
 #include "platform/scoped_handle.h"
 
 namespace {

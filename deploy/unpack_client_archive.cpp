@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "app/install_paths.h"
-#include "app/release_log.h"
-#include "app/release_names.h"
-#include "app/string_conversion.h"
+#include "install/install_paths.h"
+#include "install/release_log.h"
+#include "install/release_names.h"
+#include "platform/ansi_text.h"
 #include "deploy/unzip_folder.h"
 
 namespace {

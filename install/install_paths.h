@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "app/release_names.h"
+#include "install/release_names.h"
 #include "platform/file_system.h"
 
 // The user's roaming application-data folder as the shell reports it, links and all: it is the

@@ -1,4 +1,4 @@
-#include "app/release_log.h"
+#include "install/release_log.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -6,8 +6,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/install_paths.h"
-#include "app/release_names.h"
+#include "install/install_paths.h"
+#include "install/release_names.h"
 #include "platform/scoped_handle.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "app/string_conversion.h"
-
 #include <windows.h>
 
 #include <cstring>
 #include <cwchar>
+
+#include "platform/ansi_text.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "app/release_names.h"
+#include "install/release_names.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "app/release_log.h"
-#include "app/release_names.h"
+#include "install/release_log.h"
+#include "install/release_names.h"
 #include "process/process_finder.h"
 
 namespace {

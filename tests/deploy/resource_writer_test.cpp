@@ -2,7 +2,7 @@
 // whole resource or left exactly as it was, and no temporary file outlives a call.
 #include "deploy/resource_writer.h"
 
-#include "app/release_names.h"
+#include "install/release_names.h"
 #include "tests/deploy/deploy_test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/release_log.h"
+#include "install/release_log.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/string_conversion.h"
+#include "platform/ansi_text.h"
 
 #include <windows.h>
 

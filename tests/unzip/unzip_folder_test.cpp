@@ -18,7 +18,7 @@
 #include "platform/file_system.h"
 #include "zip_builder.h"
 #ifdef _WIN32
-#include "app/release_log.h"
+#include "install/release_log.h"
 #include "deploy/unpack_client_archive.h"
 #include "platform/scoped_handle.h"
 #include "tests/support/win_test_support.h"

@@ -38,6 +38,49 @@ void ConvertName(const char* stored, std::uint32_t nameLength, char16_t (&name)[
   name[i] = 0;
 }
 
+struct ExtraFields {
+  const unsigned char* central = nullptr;
+  std::uint32_t centralLength = 0;
+  const unsigned char* local = nullptr;
+  std::uint32_t localLength = 0;
+};
+
+// The entry's name: the stored one, or for a name not declared UTF-8 the Unicode Path field's
+// (the directory's first, then the local header's). NameTooLong for a stored name of 260 bytes or
+// more (cut); NameNotUtf8 when the chosen name is no UTF-8, with the stored bytes shown escaped:
+// converted, each bad byte would become U+FFFD and the file would be installed under a name
+// nobody asked for.
+ArchiveResult DescribeName(const DirectoryRecord& record, const char* storedName, const ExtraFields& extras,
+                           char16_t (&name)[kEntryNameCapacity]) {
+  if (record.nameLength >= kNameBytes) {
+    ConvertName(storedName, record.nameLength, name);
+    return ArchiveResult::NameTooLong;
+  }
+  const auto* stored = reinterpret_cast<const unsigned char*>(storedName);
+  const unsigned char* chosen = stored;
+  std::uint32_t length = record.nameLength;
+  if ((record.flags & kFlagUtf8Name) == 0) {
+    std::uint32_t fieldLength = 0;
+    const unsigned char* field =
+        FindUnicodePathName(extras.central, extras.centralLength, stored, record.nameLength, &fieldLength);
+    if (field == nullptr) {
+      field = FindUnicodePathName(extras.local, extras.localLength, stored, record.nameLength, &fieldLength);
+    }
+    if (field != nullptr && fieldLength < kNameBytes) {
+      chosen = field;
+      length = fieldLength;
+    }
+  }
+  std::uint32_t end = 0;  // up to the first zero byte, as ConvertName reads it
+  while (end < length && chosen[end] != 0) ++end;
+  if (!IsWellFormedUtf8(chosen, end)) {
+    EscapeStoredName(stored, record.nameLength, name);
+    return ArchiveResult::NameNotUtf8;
+  }
+  ConvertName(reinterpret_cast<const char*>(chosen), length, name);
+  return ArchiveResult::Ok;
+}
+
 }  // namespace
 
 ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEntryInfo* info) {
@@ -45,6 +88,15 @@ ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEn
   if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;
   char storedName[kNameBytes];
   if (ReadCurrentName(cursor, storedName, kNameBytes) != StatusOk) return ArchiveResult::Corrupt;
+  const DirectoryRecord& record = cursor->record;
+  // A name that is not UTF-8 by declaration may have its UTF-8 form in the directory's extra field.
+  std::unique_ptr<unsigned char[]> centralExtra;
+  if ((record.flags & kFlagUtf8Name) == 0 && record.extraLength > 0 && record.nameLength < kNameBytes) {
+    centralExtra.reset(new (std::nothrow) unsigned char[record.extraLength]);
+    if (centralExtra == nullptr || ReadCurrentExtra(cursor, centralExtra.get()) != StatusOk) {
+      return ArchiveResult::ReadFailed;
+    }
+  }
   LocalHeaderCheck check;
   if (CheckCurrentLocalHeader(cursor, &check) != StatusOk) return ArchiveResult::Corrupt;
   std::unique_ptr<unsigned char[]> extra;
@@ -58,10 +110,11 @@ ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEn
       return ArchiveResult::ReadFailed;
     }
   }
-  const DirectoryRecord& record = cursor->record;
   ArchiveEntryInfo described;
   described.index = static_cast<std::int32_t>(cursor->currentNumber);
-  ConvertName(storedName, record.nameLength, described.name);
+  const ExtraFields extras{centralExtra.get(), centralExtra != nullptr ? record.extraLength : 0, extra.get(),
+                           check.extraLength};
+  const ArchiveResult named = DescribeName(record, storedName, extras, described.name);
   described.attributes = DeriveAttributes(record.versionMadeBy, record.externalAttributes);
   described.compressedSize = static_cast<std::int32_t>(record.compressedSize);
   described.uncompressedSize = static_cast<std::int32_t>(record.uncompressedSize);
@@ -71,7 +124,7 @@ ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEn
   described.accessTime = described.creationTime = described.writeTime = utc;
   ApplyExtendedTimestamp(extra.get(), check.extraLength, &described);
   *info = described;
-  if (record.nameLength >= kNameBytes) return ArchiveResult::NameTooLong;
+  if (named != ArchiveResult::Ok) return named;
   reader->cachedInfo = described;
   reader->cachedIndex = index;
   return ArchiveResult::Ok;

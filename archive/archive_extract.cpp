@@ -133,7 +133,8 @@ ArchiveResult ExtractToFile(ArchiveReader* reader, std::int32_t index, void* tar
   if (target == nullptr && targetKind == kTargetFilePath) return ArchiveResult::BadArgument;
   ArchiveEntryInfo info;
   const ArchiveResult described = DescribeForExtraction(reader, index, &info);
-  if (described == ArchiveResult::NameTooLong || (described == ArchiveResult::Ok && !EntryNameIsSafe(info.name))) {
+  if (described == ArchiveResult::NameTooLong || described == ArchiveResult::NameNotUtf8 ||
+      (described == ArchiveResult::Ok && !EntryNameIsSafe(info.name))) {
     return ArchiveResult::OpenFailed;  // refused: nothing is created for a name we cannot trust
   }
   if (described != ArchiveResult::Ok) return described;

@@ -1,6 +1,6 @@
 // The program's own ZIP reader: one-volume archives with stored or deflated entries, 32-bit
 // sizes and offsets, at most 65,535 entries, traditional PKWARE encryption, UTF-8 names and the
-// "UT" extended timestamp. Read only.
+// "UT" extended timestamp, Info-ZIP's Unicode Path field. Read only.
 //
 // Use: OpenArchive, then any sequence of GetArchiveEntry and ExtractEntry calls, then
 // CloseArchive. Every operation answers an ArchiveResult and also stores it in
@@ -22,6 +22,7 @@ enum class ArchiveResult : std::uint32_t {
   Corrupt = 0x00000700,      // local header disagrees with the directory, or the data fails its check
   ReadFailed = 0x00000800,   // the entry's local extra field cannot be read
   NameTooLong = 0x00000900,  // described with a cut name (260 bytes or more stored)
+  NameNotUtf8 = 0x00000A00,  // described with the stored name shown escaped: it is no UTF-8
   PasswordMismatch = 0x00001000,
   BadArgument = 0x00010000,      // null handle or info, index out of range, unknown target kind
   WrongHandleKind = 0x00080000,  // not a handle this reader made
@@ -71,7 +72,10 @@ ArchiveResult CloseArchive(ArchiveHandle handle);
 // entry. Failures: BadArgument (info only pre-cleared: index 0, empty name, size 0), Corrupt
 // (directory record or local header broken), ReadFailed (local extra field unreadable).
 // NameTooLong: the stored name has 260 bytes or more; info is complete with the name cut at a
-// character boundary, and file extraction refuses the entry.
+// character boundary, and file extraction refuses the entry. A name not flagged as UTF-8 is taken
+// from a current Info-ZIP Unicode Path field when there is one. NameNotUtf8: the name is no UTF-8;
+// info is complete with the stored bytes escaped ("Caf\x82.dll", a text to show, not a path), and
+// file extraction refuses the entry.
 ArchiveResult GetArchiveEntry(ArchiveHandle handle, std::int32_t index, ArchiveEntryInfo* info);
 
 // Memory target: call repeatedly with the same index. MoreData: the whole buffer was filled and

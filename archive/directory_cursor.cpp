@@ -180,6 +180,17 @@ std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uin
   return StatusOk;
 }
 
+std::int32_t ReadCurrentExtra(DirectoryCursor* cursor, unsigned char* extra) {
+  if (!cursor->currentOk) return StatusBadArgument;
+  const DirectoryRecord& record = cursor->record;
+  const std::uint64_t position =
+      cursor->currentRecordPos + cursor->prefixLength + kCentralRecordSize + record.nameLength;
+  if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
+    return StatusIoError;
+  }
+  return SourceReadExact(&cursor->source, extra, record.extraLength);
+}
+
 std::int32_t CheckCurrentLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* check) {
   *check = LocalHeaderCheck{};
   if (!cursor->currentOk || cursor->currentNumber >= cursor->entryCount) return StatusBadArgument;

@@ -57,3 +57,6 @@ std::int32_t CheckCurrentLocalHeader(DirectoryCursor* cursor, LocalHeaderCheck* 
 // The current record's name (nameCapacity bytes at most, terminated only when shorter), read
 // after a walk that decoded the record without it: the fixed part is not read a second time.
 std::int32_t ReadCurrentName(DirectoryCursor* cursor, char* nameBuffer, std::uint32_t nameCapacity);
+// The current record's extra field (record.extraLength bytes), which the survey found inside the
+// directory.
+std::int32_t ReadCurrentExtra(DirectoryCursor* cursor, unsigned char* extra);

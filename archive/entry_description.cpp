@@ -1,5 +1,7 @@
 #include "archive/entry_description.h"
 
+#include <zlib.h>
+
 #include <string>
 
 #include "archive/zip_format.h"
@@ -130,6 +132,75 @@ void ApplyExtendedTimestamp(const unsigned char* extra, std::uint32_t length, Ar
     }
     return;
   }
+}
+
+bool IsWellFormedUtf8(const unsigned char* text, std::uint32_t length) {
+  for (std::uint32_t i = 0; i < length;) {
+    const unsigned lead = text[i];
+    std::uint32_t follow = 0;
+    unsigned low = 0x80, high = 0xBF;  // the allowed range of the first continuation byte
+    if (lead < 0x80) {
+      follow = 0;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      follow = 1;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      follow = 2;
+      if (lead == 0xE0) low = 0xA0;   // overlong
+      if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      follow = 3;
+      if (lead == 0xF0) low = 0x90;   // overlong
+      if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+    } else {
+      return false;
+    }
+    if (length - i - 1 < follow) return false;
+    for (std::uint32_t k = 1; k <= follow; ++k) {
+      const unsigned byte = text[i + k];
+      if (byte < (k == 1 ? low : 0x80) || byte > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += 1 + follow;
+  }
+  return true;
+}
+
+const unsigned char* FindUnicodePathName(const unsigned char* extra, std::uint32_t length,
+                                         const unsigned char* storedName, std::uint32_t storedLength,
+                                         std::uint32_t* nameLength) {
+  for (std::uint32_t position = 0; extra != nullptr && length - position >= 4;) {
+    const std::uint32_t tag = ReadLe16(extra + position);
+    const std::uint32_t size = ReadLe16(extra + position + 2);
+    const std::uint32_t data = position + 4;
+    if (size > length - data) return nullptr;  // a field that runs beyond the extra data is no field
+    if (tag == kUnicodePathTag) {
+      if (size < kUnicodePathHeaderSize || extra[data] != kUnicodePathVersion) return nullptr;
+      const uLong crc = crc32(crc32(0L, Z_NULL, 0), storedName, static_cast<uInt>(storedLength));
+      if (ReadLe32(extra + data + 1) != crc) return nullptr;
+      *nameLength = size - kUnicodePathHeaderSize;
+      return extra + data + kUnicodePathHeaderSize;
+    }
+    position = data + size;
+  }
+  return nullptr;
+}
+
+void EscapeStoredName(const unsigned char* storedName, std::uint32_t length, char16_t (&name)[kEntryNameCapacity]) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::uint32_t out = 0;
+  for (std::uint32_t i = 0; i < length; ++i) {
+    const unsigned byte = storedName[i];
+    const bool plain = byte >= 0x20 && byte < 0x7F && byte != '\\';
+    if (out + (plain ? 1 : 4) >= kEntryNameCapacity) break;
+    if (plain) {
+      name[out++] = static_cast<char16_t>(byte);
+      continue;
+    }
+    name[out++] = u'\\';
+    name[out++] = u'x';
+    name[out++] = static_cast<char16_t>(kHex[byte >> 4]);
+    name[out++] = static_cast<char16_t>(kHex[byte & 15]);
+  }
+  name[out] = 0;
 }
 
 bool EntryNameIsSafe(const char16_t* name) {

@@ -43,6 +43,12 @@ inline constexpr std::uint32_t kMethodDeflated = 8;
 
 inline constexpr std::uint32_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint32_t kFlagDataDescriptor = 0x0008;  // local CRC and sizes are not filled in
+inline constexpr std::uint32_t kFlagUtf8Name = 0x0800;        // the stored name is UTF-8 by declaration
+
+// Info-ZIP's Unicode Path extra field: version (1), CRC-32 of the stored name, the UTF-8 name.
+inline constexpr std::uint32_t kUnicodePathTag = 0x7075;
+inline constexpr std::uint32_t kUnicodePathVersion = 1;
+inline constexpr std::uint32_t kUnicodePathHeaderSize = 5;
 
 inline constexpr std::uint32_t kEncryptionHeaderSize = 12;
 inline constexpr std::uint32_t kDataBlockSize = 16384;  // largest read of entry data, and the output block

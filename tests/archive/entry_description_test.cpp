@@ -50,14 +50,52 @@ TEST(EntryDescription, NamesAreSanitised) {
       {"C:/../D:\\e", u"../D:\\e"},
       {"plain/name.txt", u"plain/name.txt"},
       {"\xC3\xA9", u"\u00E9"},
-      {"a\xFF"
-       "b",
-       u"a\uFFFDb"},
       {"emoji \xF0\x9F\x98\x80", u"emoji \U0001F600"},
+      {"\xEF\xBF\xBD", u"\uFFFD"},  // the replacement character itself is a name
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stored);
     EXPECT_EQ(std::u16string(Describe(Named(c.stored)).name), std::u16string(c.described));
+  }
+}
+
+// Windows archivers store the DOS code page without the UTF-8 flag and add the UTF-8 name in
+// Info-ZIP's Unicode Path field; a name that is no UTF-8 is refused, never installed with U+FFFD.
+TEST(EntryDescription, NamesThatAreNotUtf8AreTakenFromTheirUnicodePathFieldOrRefused) {
+  const std::string dos = "Caf\x82.dll";
+  const auto field = [](const std::string& named, const std::string& utf8, char version = 1) {
+    return ExtraField(0x7075, std::string(1, version) + Le32(Crc32Of(named)) + utf8);
+  };
+  const struct {
+    std::string name;
+    std::string centralExtra, localExtra;
+    bool utf8Flag;
+    R result;
+    const char16_t* described;
+  } cases[] = {
+      {dos, "", "", false, R::NameNotUtf8, u"Caf\\x82.dll"},
+      {dos, "", "", true, R::NameNotUtf8, u"Caf\\x82.dll"},
+      {dos, field(dos, "Caf\xC3\xA9.dll"), "", false, R::Ok, u"Caf\u00E9.dll"},
+      {dos, "", ExtraField(0x5455, "") + field(dos, "Caf\xC3\xA9.dll"), false, R::Ok, u"Caf\u00E9.dll"},
+      {dos, field("Cafe.dll", "Caf\xC3\xA9.dll"), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},        // stale
+      {dos, field(dos, "Caf\xC3\xA9.dll", 2), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},            // version
+      {dos, field(dos, "Caf\xC3\xA9.dll").substr(0, 8), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},  // cut
+      {dos, Le16(0x7075) + Le16(40) + field(dos, "x"), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},   // overrun
+      {dos, field(dos, "Caf\x82.dll"), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},
+      {"ok.dll", field("ok.dll", "other.dll"), "", true, R::Ok, u"ok.dll"},  // declared UTF-8: the field is moot
+      {"a\\b\xFF", "", "", false, R::NameNotUtf8, u"a\\x5Cb\\xFF"},
+      {"\xC0\xAF", "", "", false, R::NameNotUtf8, u"\\xC0\\xAF"},                    // overlong "/"
+      {"\xED\xA0\x80", "", "", false, R::NameNotUtf8, u"\\xED\\xA0\\x80"},           // a surrogate
+      {"\xF4\x90\x80\x80", "", "", false, R::NameNotUtf8, u"\\xF4\\x90\\x80\\x80"},  // beyond U+10FFFF
+      {"e\xCC", "", "", false, R::NameNotUtf8, u"e\\xCC"},                           // cut sequence
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " " + std::to_string(&c - cases));
+    TestEntry entry = Named(c.name);
+    entry.centralExtra = c.centralExtra;
+    entry.localExtra = c.localExtra;
+    entry.utf8Name = c.utf8Flag;
+    EXPECT_EQ(std::u16string(Describe(entry, c.result).name), std::u16string(c.described));
   }
 }
 

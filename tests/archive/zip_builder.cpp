@@ -80,7 +80,8 @@ std::string Encrypt(const TestEntry& entry, const std::string& compressed, std::
 }
 
 std::uint16_t FlagsOf(const TestEntry& entry) {
-  return static_cast<std::uint16_t>((entry.encrypted ? 1 : 0) | (entry.dataDescriptor ? 8 : 0));
+  return static_cast<std::uint16_t>((entry.encrypted ? 1 : 0) | (entry.dataDescriptor ? 8 : 0) |
+                                    (entry.utf8Name ? 0x800 : 0));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@ struct TestEntry {
   bool encrypted = false;
   std::string password;                           // for encrypted entries
   bool dataDescriptor = false;                    // flag bit 3: local CRC and sizes zero, a descriptor after the data
+  bool utf8Name = false;                          // flag bit 11: the name is UTF-8 by declaration
   std::uint16_t versionMadeBy = 0x031E;           // Unix, 3.0
   std::uint32_t externalAttributes = 0x81A40000;  // regular file, rw-r--r--
   std::uint32_t dosDateTime = kTestDosDateTime;

@@ -113,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::int32_t i = 0; i < count; ++i) {
     const ArchiveResult described = GetArchiveEntry(handle, i, &info);
     CheckName(info);
-    const bool complete = described == ArchiveResult::Ok || described == ArchiveResult::NameTooLong;
+    const bool complete = described == ArchiveResult::Ok || described == ArchiveResult::NameTooLong ||
+                          described == ArchiveResult::NameNotUtf8;
     if (complete) FUZZ_CHECK(info.index == i);
     ReadWhole(handle, i, info, complete, buffer, variant.bufferLength, &work);
   }

@@ -9,13 +9,13 @@
 #include <cstring>
 #include <memory>
 
+#include "deploy/release_payload.h"
+#include "deploy/resource_writer.h"
+#include "deploy/unpack_client_archive.h"
 #include "install/install_paths.h"
 #include "install/release_log.h"
 #include "install/release_names.h"
 #include "platform/ansi_text.h"
-#include "deploy/release_payload.h"
-#include "deploy/resource_writer.h"
-#include "deploy/unpack_client_archive.h"
 #include "platform/system_function.h"
 #include "process/stop_phase.h"
 #include "process/tray_sweep.h"
@@ -97,6 +97,9 @@ void OnReleaseFile() {
   if (!rootUsable) {
     WriteLog(log, kRootRefusedMessage);
   } else {
+    // A switch of the client's files that a crash or power cut interrupted is taken back first, so
+    // that what is stopped and restarted below is one whole version.
+    RepairClientFolder(log, appData);
     PostCloseRequest(kClientWindowClassSoft);
     PostCloseRequest(kClientWindowClassTolu);
 

@@ -5,10 +5,10 @@
 #include <cwchar>
 #include <memory>
 
+#include "deploy/resource_writer.h"
 #include "install/install_paths.h"
 #include "install/release_names.h"
 #include "platform/ansi_text.h"
-#include "deploy/resource_writer.h"
 
 namespace {
 

@@ -6,11 +6,12 @@
 #include <memory>
 #include <string>
 
+#include "deploy/folder_switch.h"
+#include "deploy/unzip_folder.h"
 #include "install/install_paths.h"
 #include "install/release_log.h"
 #include "install/release_names.h"
 #include "platform/ansi_text.h"
-#include "deploy/unzip_folder.h"
 
 namespace {
 
@@ -34,6 +35,14 @@ void LogNotInstalled(void* log, std::int32_t index, const char* event, const cha
 }
 
 }  // namespace
+
+void RepairClientFolder(FILE* log, const wchar_t* appData) {
+  wchar_t folder[kPathCapacity];
+  UnzipReporter reporter;
+  reporter.report = LogNotInstalled;
+  reporter.context = log;
+  if (BuildInstallPath(folder, appData, nullptr)) RepairInterruptedSwitch(Portable(folder), &reporter);
+}
 
 void UnpackClientArchive(FILE* log, const wchar_t* appData) {
   wchar_t archivePath[kPathCapacity];

@@ -10,3 +10,7 @@ inline constexpr unsigned kUnpackPauseMs = 100;
 // Writes "Quorvane.zip UnZip" first, then one "UnzipToFolder <event> <name>" line for each entry
 // that was not installed (or for an archive that could not be opened), then pauses 100 ms.
 void UnpackClientArchive(FILE* log, const wchar_t* appData);
+// Takes back an interrupted switch of the client's files in the install root (and deletes old
+// files that a finished one could not delete yet), with a "UnzipToFolder <event> <root>" line for
+// what it did or could not do.
+void RepairClientFolder(FILE* log, const wchar_t* appData);

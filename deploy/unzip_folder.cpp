@@ -1,6 +1,9 @@
 #include "deploy/unzip_folder.h"
 
+#include <string>
+
 #include "archive/archive_reader.h"
+#include "deploy/folder_switch.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -11,6 +14,9 @@ constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kU
 struct Unpacking {
   ArchiveHandle archive = nullptr;
   const UnzipReporter* reporter = nullptr;
+  EntryNames names;
+  SwitchPlan plan;         // the staged files, and the folders made for them
+  bool cancelled = false;  // an entry could not be staged: nothing is switched
   // target[0, folderLength) is the folder with its separator; each entry's name follows it.
   char16_t target[kEntryPathCapacity];
   char16_t temporary[kEntryPathCapacity];
@@ -24,9 +30,13 @@ struct Unpacking {
 };
 
 bool Report(const Unpacking& unpacking, std::int32_t index, const char* event, const char16_t* name) {
-  const UnzipReporter* reporter = unpacking.reporter;
-  if (reporter != nullptr && reporter->report != nullptr) reporter->report(reporter->context, index, event, name);
-  return false;
+  return ReportTo(unpacking.reporter, index, event, name);
+}
+
+// An entry that should be installed and cannot be staged: the update as a whole is off.
+bool Cancel(Unpacking& unpacking, std::int32_t index, const char* event, const char16_t* name) {
+  unpacking.cancelled = true;
+  return Report(unpacking, index, event, name);
 }
 
 // Copies folder and a separator into target; false when no name would fit after it.
@@ -89,6 +99,21 @@ std::uint32_t SubfolderEnd(const Unpacking& unpacking, std::uint32_t length) {
   return 0;
 }
 
+// The folders of target[folderLength, end) that do not exist yet, outermost first: a cancelled
+// update removes them again.
+void RecordMissingFolders(Unpacking& unpacking, std::uint32_t end) {
+  for (std::uint32_t i = unpacking.folderLength + 1; i <= end; ++i) {
+    if (i < end && !IsPathSeparator(unpacking.target[i])) continue;
+    const char16_t kept = unpacking.target[i];
+    unpacking.target[i] = 0;
+    const bool missing = GetPathAttributes(unpacking.target) == kInvalidAttributes;
+    unpacking.target[i] = kept;
+    if (missing) {
+      unpacking.plan.createdFolders.emplace_back(unpacking.target + unpacking.folderLength, unpacking.target + i);
+    }
+  }
+}
+
 // Holds target[folderLength, end), each folder created where missing; entries of one folder in a
 // row check it once. Answers the failure's event, or null.
 const char* HoldSubfolders(Unpacking& unpacking, std::uint32_t end) {
@@ -98,6 +123,7 @@ const char* HoldSubfolders(Unpacking& unpacking, std::uint32_t end) {
   unpacking.held.Clear();
   unpacking.heldEnd = 0;
   if (end >= kEntryFolderCapacity) return kUnzipPathTooLong;
+  RecordMissingFolders(unpacking, end);
   const FolderHold result = HoldFolders(unpacking.target, unpacking.folderLength, end, true, unpacking.held);
   if (result != FolderHold::Held) {
     unpacking.held.Clear();
@@ -116,60 +142,49 @@ PlatformFile CreateTemporary(const Unpacking& unpacking) {
   return CreateNewFile(unpacking.temporary, kAttributeNormal);
 }
 
-bool InstallFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
+// The entry's data into its staged file beside the target; the target itself is not touched.
+// Flushing waits for the switch, which flushes every staged file in one go.
+bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
   for (std::uint32_t i = 0; i < length; ++i) unpacking.temporary[i] = unpacking.target[i];
   for (std::uint32_t i = 0; i <= kSuffixLength; ++i) unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
 
   const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
   const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;
-  if (folderFailure != nullptr) return Report(unpacking, index, folderFailure, info.name);
+  if (folderFailure == kUnzipLinkRefused) return Report(unpacking, index, folderFailure, info.name);
+  if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
   ScopedPlatformFile file(CreateTemporary(unpacking));
-  if (!file.IsValid()) return Report(unpacking, index, kUnzipCreateFailed, info.name);
+  if (!file.IsValid()) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
 
   const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
-  // On the disk before it takes the target's name, so that a power cut leaves the old file or the
-  // new one, never a new name on missing bytes.
-  if (failure == nullptr && !FlushFile(file.Get())) failure = kUnzipWriteFailed;
-  if (failure != nullptr) Report(unpacking, index, failure, info.name);
   file.Reset();
-  if (failure == nullptr && MoveFileOver(unpacking.temporary, unpacking.target)) return true;
-  if (failure == nullptr) Report(unpacking, index, kUnzipMoveFailed, info.name);
-  DeletePlainFile(unpacking.temporary);
-  return false;
-}
-
-// Whether name ends in the temporary suffix (ASCII letters in any case, as Windows compares names).
-bool HasTemporarySuffix(const char16_t* name, std::uint32_t length) {
-  if (length < kSuffixLength) return false;
-  for (std::uint32_t i = 0; i < kSuffixLength; ++i) {
-    char16_t c = name[length - kSuffixLength + i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != kUnzipTemporarySuffix[i]) return false;
+  if (failure == nullptr) {
+    unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index});
+    return true;
   }
-  return true;
+  DeletePlainFile(unpacking.temporary);
+  return Cancel(unpacking, index, failure, info.name);
 }
 
 bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   ArchiveEntryInfo info;
   const ArchiveResult described = GetArchiveEntry(unpacking.archive, index, &info);
-  if (described == ArchiveResult::NameTooLong) return Report(unpacking, index, kUnzipRefusedName, info.name);
-  if (described != ArchiveResult::Ok) return Report(unpacking, index, kUnzipUnreadable, u"");
-  // The reader's clean-up of names keeps parent steps such as "../x": those would leave the folder.
-  if (!EntryNameIsSafe(info.name)) return Report(unpacking, index, kUnzipRefusedName, info.name);
+  if (described != ArchiveResult::Ok && described != ArchiveResult::NameTooLong &&
+      described != ArchiveResult::NameNotUtf8) {
+    return Cancel(unpacking, index, kUnzipUnreadable, u"");
+  }
+  const char* refused = JudgeEntryName(unpacking.names, described, info);
+  if (refused != nullptr) return Report(unpacking, index, refused, info.name);
 
-  std::uint32_t nameLength = 0;
-  while (info.name[nameLength] != 0) ++nameLength;
-  // "x.qvtmp" is the temporary file of entry "x", whose install would overwrite it and move it away.
-  if (HasTemporarySuffix(info.name, nameLength)) return Report(unpacking, index, kUnzipRefusedName, info.name);
   const bool isFolder = EntryIsFolder(info);
   const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
-  if (length == 0) return Report(unpacking, index, kUnzipPathTooLong, info.name);
-  if (!isFolder) return InstallFile(unpacking, index, info, length);
+  if (length == 0) return Cancel(unpacking, index, kUnzipPathTooLong, info.name);
+  if (!isFolder) return StageFile(unpacking, index, info, length);
 
   std::uint32_t end = length;
   while (end > unpacking.folderLength && IsPathSeparator(unpacking.target[end - 1])) --end;
   const char* folderFailure = end > unpacking.folderLength ? HoldSubfolders(unpacking, end) : nullptr;
-  if (folderFailure != nullptr) return Report(unpacking, index, folderFailure, info.name);
+  if (folderFailure == kUnzipLinkRefused) return Report(unpacking, index, folderFailure, info.name);
+  if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
   return true;
 }
 
@@ -180,6 +195,7 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   Unpacking unpacking;
   unpacking.reporter = reporter;
   if (archivePath == nullptr || folder == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, u"");
+  RepairInterruptedSwitch(folder, reporter);
   // Opened before the folder is made: an archive that cannot be read leaves no trace at all.
   unpacking.archive = OpenArchive(archivePath, password);
   if (unpacking.archive == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, archivePath);
@@ -188,7 +204,7 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   // even when the archive has no entry that would notice.
   bool allInstalled = true;
   if (GetPathAttributes(folder) == kInvalidAttributes && !CreateOneFolder(folder))
-    allInstalled = Report(unpacking, -1, kUnzipFolderFailed, folder);
+    allInstalled = Cancel(unpacking, -1, kUnzipFolderFailed, folder);
   // A folder with no room for names makes every entry's path too long; each is reported.
   if (!SetFolder(unpacking, folder)) unpacking.folderLength = kEntryPathCapacity;
 
@@ -198,5 +214,13 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
     if (!InstallEntry(unpacking, index)) allInstalled = false;
   }
   CloseArchive(unpacking.archive);
+  unpacking.held.Clear();  // a held folder could not be removed
+  if (unpacking.cancelled) {
+    DiscardStagedFiles(folder, unpacking.plan);
+    return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
+  }
+  if (!unpacking.plan.files.empty() && !SwitchStagedFiles(folder, unpacking.plan, reporter)) {
+    return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
+  }
   return allInstalled;
 }

@@ -58,6 +58,13 @@ bool ReadFromFile(PlatformFile file, void* buffer, std::uint32_t size, std::uint
 bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size);
 // Returns once the file's data is on the disk itself, not only in the system's cache.
 bool FlushFile(PlatformFile file);
+// Reopens a file written earlier and returns once its data is on the disk: many files are written
+// first and flushed together, by which time the system has written back most of them.
+bool FlushFileAtPath(const char16_t* path);
+// Flushes everything written to the file system that holds folder, in one call; false where the
+// platform has no such call for an ordinary user (Windows flushes a volume only for administrators),
+// and the caller then flushes file by file.
+bool FlushFileSystemOf(const char16_t* folder);
 // Moves the file position; the new position from the file's start goes to *position when given.
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position);
 // Null times are left unchanged; so is a zero FILETIME (as NTFS does). POSIX hosts have no
@@ -71,6 +78,8 @@ bool CreateOneFolder(const char16_t* path);
 // Replaces an existing target in one step.
 bool MoveFileOver(const char16_t* from, const char16_t* to);
 bool DeletePlainFile(const char16_t* path);
+// Only an empty folder, and never what a link leads to.
+bool RemoveEmptyFolder(const char16_t* path);
 // Creates every missing folder of path[0, end), from position from on: path[0, from) exists or is
 // not ours to create ("C:\", "\\server\share\"). True when path[0, end) is a folder afterwards
 // (an empty one is the current folder). path is changed while it works and then restored.

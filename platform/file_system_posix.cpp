@@ -133,6 +133,24 @@ bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size) {
 
 bool FlushFile(PlatformFile file) { return fsync(Descriptor(file)) == 0; }
 
+bool FlushFileAtPath(const char16_t* path) {
+  const PosixPath posixPath(path);
+  const int descriptor = posixPath.IsValid() ? open(posixPath.Get(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+  if (descriptor < 0) return false;
+  const bool flushed = fsync(descriptor) == 0;
+  close(descriptor);
+  return flushed;
+}
+
+bool FlushFileSystemOf(const char16_t* folder) {
+  const PosixPath posixPath(folder);
+  const int descriptor = posixPath.IsValid() ? open(posixPath.Get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  if (descriptor < 0) return false;
+  const bool flushed = syncfs(descriptor) == 0;
+  close(descriptor);
+  return flushed;
+}
+
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position) {
   const int whence = origin == SeekOrigin::Start ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
   const off_t now = lseek(Descriptor(file), static_cast<off_t>(offset), whence);
@@ -172,6 +190,11 @@ bool MoveFileOver(const char16_t* from, const char16_t* to) {
 bool DeletePlainFile(const char16_t* path) {
   const PosixPath posixPath(path);
   return posixPath.IsValid() && unlink(posixPath.Get()) == 0;
+}
+
+bool RemoveEmptyFolder(const char16_t* path) {
+  const PosixPath posixPath(path);
+  return posixPath.IsValid() && rmdir(posixPath.Get()) == 0;
 }
 
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {

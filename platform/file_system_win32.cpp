@@ -68,6 +68,15 @@ bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size) {
 
 bool FlushFile(PlatformFile file) { return FlushFileBuffers(Handle(file)) != FALSE; }
 
+bool FlushFileAtPath(const char16_t* path) {
+  // FlushFileBuffers needs write access; the link itself, never its target.
+  ScopedHandle file(
+      CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return file.IsValid() && FlushFileBuffers(file.Get()) != FALSE;
+}
+
+bool FlushFileSystemOf(const char16_t*) { return false; }
+
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position) {
   const DWORD method = origin == SeekOrigin::Start     ? FILE_BEGIN
                        : origin == SeekOrigin::Current ? FILE_CURRENT
@@ -93,6 +102,8 @@ bool MoveFileOver(const char16_t* from, const char16_t* to) {
 }
 
 bool DeletePlainFile(const char16_t* path) { return DeleteFileW(Wide(path)) != FALSE; }
+
+bool RemoveEmptyFolder(const char16_t* path) { return RemoveDirectoryW(Wide(path)) != FALSE; }
 
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {
   return GetCurrentDirectoryW(capacity, reinterpret_cast<wchar_t*>(buffer));

@@ -10,3 +10,10 @@ int Utf16ToUtf8(const char16_t* text, int length, char* output, int capacity) {
   return WideCharToMultiByte(CP_UTF8, 0, reinterpret_cast<const wchar_t*>(text), length, output, capacity, nullptr,
                              nullptr);
 }
+
+void UpcaseAsFileNames(char16_t* text, int length) {
+  // Without LCMAP_LINGUISTIC_CASING, LCMapStringEx upper-cases by the file system's rules.
+  if (length <= 0) return;
+  auto* wide = reinterpret_cast<wchar_t*>(text);
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide, length, wide, length, nullptr, nullptr, 0);
+}

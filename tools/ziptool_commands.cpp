@@ -5,6 +5,7 @@
 #include <string>
 
 #include "archive/archive_reader.h"
+#include "deploy/entry_names.h"
 #include "deploy/unzip_folder.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
@@ -63,18 +64,21 @@ int RunList(const char16_t* archivePath, const char* password) {
   ArchiveCloser archive{OpenOrReport(archivePath, password)};
   bool allDescribed = archive.handle != nullptr;
   const std::int32_t count = archive.handle != nullptr ? EntryCount(archive.handle) : 0;
+  EntryNames names;
   for (std::int32_t index = 0; index < count; ++index) {
     ArchiveEntryInfo info;
     const ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
-    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong) {
+    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong && result != ArchiveResult::NameNotUtf8) {
       std::printf("%d\tfailed 0x%08X\n", index, Code(result));
       allDescribed = false;
       continue;
     }
     allDescribed = allDescribed && result == ArchiveResult::Ok;
-    std::printf("%d\t0x%02X\t%" PRIu64 "\t%u\t%u\t%s\n", index, info.attributes, FileTimeValue(info.writeTime),
+    // The name the release would install the entry under, and whether it would refuse it for it.
+    const char* refused = JudgeEntryName(names, result, info);
+    std::printf("%d\t0x%02X\t%" PRIu64 "\t%u\t%u\t%s%s%s\n", index, info.attributes, FileTimeValue(info.writeTime),
                 static_cast<unsigned>(info.compressedSize), static_cast<unsigned>(info.uncompressedSize),
-                Utf8(info.name).c_str());
+                Utf8(info.name).c_str(), refused != nullptr ? "\trefused: " : "", refused != nullptr ? refused : "");
   }
   std::printf("result 0x%08X\n", Code(LastArchiveResult));
   return allDescribed ? 0 : 1;
@@ -138,7 +142,8 @@ int RunCat(const char16_t* archivePath, std::int32_t index, const char* password
   if (archive.handle == nullptr) return 1;
   ArchiveEntryInfo info;
   const ArchiveResult described = GetArchiveEntry(archive.handle, index, &info);
-  if (described != ArchiveResult::Ok && described != ArchiveResult::NameTooLong) {
+  if (described != ArchiveResult::Ok && described != ArchiveResult::NameTooLong &&
+      described != ArchiveResult::NameNotUtf8) {
     std::fprintf(stderr, "ziptool: entry %d cannot be described (0x%08X)\n", index, Code(described));
     return 1;
   }
@@ -164,7 +169,7 @@ int RunTest(const char16_t* archivePath, const char* password) {
   for (std::int32_t index = 0; index < count; ++index) {
     ArchiveEntryInfo info;
     ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
-    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong) {
+    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong && result != ArchiveResult::NameNotUtf8) {
       std::printf("%d\t%s\tnot read: its records are broken (0x%08X)\n", index, Utf8(info.name).c_str(), Code(result));
       ++failures;
       continue;

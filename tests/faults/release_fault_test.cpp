@@ -126,13 +126,15 @@ class ReleaseFault : public ::testing::Test {
   Files old_;
 };
 
-// The client's unpacked files are in use by another process (a running client's library): the
-// one held open stays as it was, the log names it, everything else is updated and the client
-// is launched.
-TEST_F(ReleaseFault, ClientFileHeldOpenKeepsItsOldVersionAndIsLogged) {
+// The client's unpacked files are in use by another process (a running client's library): it
+// cannot be set aside, so the update is not applied at all (the old client is whole, never mixed
+// with the new one), the log names the file and says so, and the old client is launched.
+TEST_F(ReleaseFault, ClientFileHeldOpenKeepsTheWholeOldVersionAndIsLogged) {
   WriteOldInstall(false);
   const std::wstring held = L"QvCore.dll";
   ASSERT_EQ(old_.count(held), 1u);
+  old_[L"QuorvaneSoftware.exe"] = newRelease_[L"QuorvaneSoftware.exe"];  // an old client that runs
+  ASSERT_TRUE(WriteFileBytes(InstalledFile(L"QuorvaneSoftware.exe"), old_[L"QuorvaneSoftware.exe"]));
   {
     ScopedHandle file(CreateFileW(InstalledFile(held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -140,15 +142,13 @@ TEST_F(ReleaseFault, ClientFileHeldOpenKeepsItsOldVersionAndIsLogged) {
     RunAndExpectExitZero();
   }
   const ReleaseLog log = ReadReleaseLog();
-  EXPECT_EQ(NotInstalled(log, {"Move Failed"}), std::multiset<std::wstring>{held});
+  EXPECT_EQ(NotInstalled(log, {"Move Failed", "Update Not Applied"}),
+            (std::multiset<std::wstring>{held, InstallRoot()}));
   EXPECT_EQ(log.payloadLines,
             (std::vector<std::string>{PayloadLine(1, 0, L"ImgRes.zip"), PayloadLine(1, 0, L"Drivers.zip"),
                                       PayloadLine(1, 0, L"SoftQuorvane.zip")}));
-  std::set<std::wstring> expected;
-  for (const auto& file : newRelease_) expected.insert(file.first);
-  expected.erase(held);
-  EXPECT_EQ(CheckEveryFileOldOrNew(), expected);
-  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000)) << "the updated client was not launched";
+  EXPECT_EQ(CheckEveryFileOldOrNew(), std::set<std::wstring>(std::begin(kArchives), std::end(kArchives)));
+  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000)) << "the old client was not launched";
 }
 
 // A folder whose access list lets its files be written but nothing be created, deleted or renamed
@@ -163,7 +163,9 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesNewEntriesKeepsTheOldInstallAndLogs
 
   const ReleaseLog log = ReadReleaseLog();
   const std::vector<std::wstring> clientFiles = ListFolder(ReferenceClientFiles());
-  EXPECT_EQ(NotInstalled(log, {"Create Failed"}), std::multiset<std::wstring>(clientFiles.begin(), clientFiles.end()));
+  std::multiset<std::wstring> notInstalled(clientFiles.begin(), clientFiles.end());
+  notInstalled.insert(InstallRoot());
+  EXPECT_EQ(NotInstalled(log, {"Create Failed", "Update Not Applied"}), notInstalled);
   std::vector<std::string> payload;
   for (const wchar_t* archive : kArchives) {
     payload.push_back(PayloadLine(0, 0, archive));
@@ -191,9 +193,9 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesEveryWriteIsLeftUntouched) {
   EXPECT_EQ(ListFolder(InstallRoot()).size(), old_.size()) << "a name appeared or went";
 }
 
-// The disk fills up during the update: the archives still fit, the client's files only in part.
-// A file that does not fit keeps its old version (or stays absent) and is named in the log; no
-// temporary file is left to take the space.
+// The disk fills up during the update: the archives still fit, the client's staged files only in
+// part. Each file that does not fit is named in the log and the update is not applied: every
+// client file keeps its old version (or stays absent), and no staged file is left to take the space.
 TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
   std::uint64_t archives = 0;
   for (const wchar_t* archive : kArchives) archives += newRelease_[archive].size();
@@ -205,18 +207,43 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
   WriteOldInstall(false, 6);
   RunAndExpectExitZero();
 
-  const std::multiset<std::wstring> failed = NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed"});
-  const std::set<std::wstring> replaced = CheckEveryFileOldOrNew();
-  for (const std::wstring& name : ListFolder(ReferenceClientFiles())) {
-    EXPECT_NE(failed.count(name) == 1, replaced.count(name) == 1)
-        << Narrow(name) << ": installed and logged, or neither";
-  }
+  std::multiset<std::wstring> failed =
+      NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed", "Update Not Applied"});
+  EXPECT_EQ(failed.erase(InstallRoot()), 1u);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), std::set<std::wstring>(std::begin(kArchives), std::end(kArchives)));
   std::printf("full disk: %zu of the client's %zu files did not fit\n", failed.size(),
               ListFolder(ReferenceClientFiles()).size());
   EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
-  EXPECT_GE(replaced.size(), 4u) << "not even the archives and a client file fitted";
   const std::string toolPath = Contents(InstalledFile(L"ToolFiePath.txt"));
   EXPECT_TRUE(toolPath == old_[L"ToolFiePath.txt"] || toolPath == Narrow(ReleaseToolPath())) << toolPath;
+}
+
+// A crash or power cut stopped an earlier switch halfway: some client files set aside and replaced,
+// the rest staged. The next run takes that back before it stops anything (the log says so), then
+// applies its own update whole, and nothing of the half switch is left beside the files.
+TEST_F(ReleaseFault, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
+  WriteOldInstall(false);
+  std::string journal = "quorvane switch 1\nswitching\n";
+  const std::vector<std::wstring> names = ListFolder(ReferenceClientFiles());
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::wstring target = InstalledFile(names[i]);
+    journal += "O " + Narrow(names[i]) + "\n";
+    if (i < names.size() / 2) {
+      ASSERT_TRUE(WriteFileBytes(target + L".qvold", old_[names[i]]));
+      ASSERT_TRUE(WriteFileBytes(target, "half of a switch"));
+    } else {
+      ASSERT_TRUE(WriteFileBytes(target + L".qvtmp", "staged"));
+    }
+  }
+  ASSERT_TRUE(WriteFileBytes(InstalledFile(L"Quorvane.qvjournal"), journal));
+  RunAndExpectExitZero();
+
+  const ReleaseLog log = ReadReleaseLog();
+  ASSERT_GE(log.messages.size(), 2u);
+  EXPECT_EQ(log.messages[1], "UnzipToFolder Switch Undone " + Narrow(InstallRoot()));
+  std::set<std::wstring> all;
+  for (const auto& file : newRelease_) all.insert(file.first);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
 }
 
 // Links that any process of the user can make in the install root, while the release runs

@@ -125,19 +125,22 @@ bool SpanIsSound(const std::vector<Span>& spans, std::size_t i) {
 
 struct Reports {
   std::vector<std::string> events;
+  bool cancelled = false;          // the update was not applied: every file is as it was
   std::set<std::int32_t> entries;  // the numbers of the entries reported
 };
 
 void Collect(void* context, std::int32_t index, const char* event, const char16_t* name) {
-  static const char* const kKnown[] = {kUnzipOpenFailed,       kUnzipFolderFailed, kUnzipUnreadable,  kUnzipRefusedName,
-                                       kUnzipPathTooLong,      kUnzipCreateFailed, kUnzipWriteFailed, kUnzipDataCorrupt,
-                                       kUnzipPasswordMismatch, kUnzipReadFailed,   kUnzipMoveFailed};
+  static const char* const kKnown[] = {
+      kUnzipOpenFailed,       kUnzipFolderFailed, kUnzipUnreadable,   kUnzipRefusedName,     kUnzipNameNotUtf8,
+      kUnzipDuplicateName,    kUnzipPathTooLong,  kUnzipCreateFailed, kUnzipWriteFailed,     kUnzipDataCorrupt,
+      kUnzipPasswordMismatch, kUnzipReadFailed,   kUnzipMoveFailed,   kUnzipUpdateNotApplied};
   bool known = false;
   for (const char* k : kKnown) known = known || (event != nullptr && std::strcmp(event, k) == 0);
   FUZZ_CHECK(known);
   FUZZ_CHECK(name != nullptr);
   FUZZ_CHECK(index >= -1 && index < 0xFFFF);
   static_cast<Reports*>(context)->events.push_back(event);
+  if (std::strcmp(event, kUnzipUpdateNotApplied) == 0) static_cast<Reports*>(context)->cancelled = true;
   static_cast<Reports*>(context)->entries.insert(index);
 }
 
@@ -276,9 +279,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(beside.empty() || (beside.size() == 1 && beside[0] == "out"));
   std::vector<std::string> root = Listing(ScratchRoot());
   FUZZ_CHECK(root.size() == 2);  // the input archive and the sandbox
-  if (fs::exists(folder)) CheckInstalled(folder, entries, preexisting);
+  // Cancelled, nothing of the archive is there; else every entry is installed or reported.
+  if (fs::exists(folder)) CheckInstalled(folder, reports.cancelled ? decltype(entries)() : entries, preexisting);
   for (const Installable& entry : installable) {
-    if (reports.entries.count(entry.index) != 0) continue;
+    if (reports.cancelled || reports.entries.count(entry.index) != 0) continue;
     const fs::file_status status = fs::symlink_status(folder / entry.landing);
     const bool there = entry.isFolder ? fs::is_directory(status) : fs::is_regular_file(status);
     if (!there)

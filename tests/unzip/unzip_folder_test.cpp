@@ -14,12 +14,13 @@
 #include <map>
 
 #include "archive_test_support.h"
+#include "deploy/folder_switch.h"
 #include "deploy/unzip_folder.h"
 #include "platform/file_system.h"
 #include "zip_builder.h"
 #ifdef _WIN32
-#include "install/release_log.h"
 #include "deploy/unpack_client_archive.h"
+#include "install/release_log.h"
 #include "platform/scoped_handle.h"
 #include "tests/support/win_test_support.h"
 #endif
@@ -226,6 +227,7 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
     const char* stored;
     const char* installedAs;  // null: refused
     const char* reportedAs;
+    const char* event = kUnzipRefusedName;
   };
   const Row rows[] = {
       {"../x", nullptr, "../x"},
@@ -248,13 +250,20 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
       {"C:\\win\\z", "win/z", nullptr},
       {"/abs/w", "abs/w", nullptr},
       {"\\\\server\\share\\v", "server/share/v", nullptr},
+      {"x.QVOLD", nullptr, "x.QVOLD"},  // the names the switch puts beside a target
+      {"Quorvane.qvjournal", nullptr, "Quorvane.qvjournal"},
+      {"what?.txt", nullptr, "what?.txt"},  // Windows creates no such name
+      {"dup.txt", "dup.txt", nullptr},
+      {"DUP.txt", nullptr, "DUP.txt", kUnzipDuplicateName},         // one file on Windows: the first one stays
+      {"/dup.txt", nullptr, "dup.txt", kUnzipDuplicateName},        // after the clean-up of the separator
+      {"Caf\x82.dll", nullptr, "Caf\\x82.dll", kUnzipNameNotUtf8},  // the DOS code page, no UTF-8 field
   };
   std::vector<TestEntry> entries;
   std::vector<std::string> refused;
   std::vector<std::string> installed;
   for (const Row& row : rows) {
     entries.push_back(File(row.stored, std::string("from ") + row.stored));
-    if (row.reportedAs != nullptr) refused.push_back(std::string(kUnzipRefusedName) + " " + row.reportedAs);
+    if (row.reportedAs != nullptr) refused.push_back(std::string(row.event) + " " + row.reportedAs);
     if (row.installedAs != nullptr) installed.push_back(row.installedAs);
   }
   entries.push_back(File("kept.txt", "kept"));
@@ -276,9 +285,10 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
   EXPECT_FALSE(run.allInstalled);
   EXPECT_EQ(run.reports, refused);
   EXPECT_EQ(listScratch(), scratchExpected);
-  EXPECT_EQ(ListTree(unpacked.parent),
-            (std::vector<std::string>{"out/", "out/abs/", "out/abs/w", "out/b", "out/kept.txt", "out/server/",
-                                      "out/server/share/", "out/server/share/v", "out/win/", "out/win/z", "out/x"}));
+  EXPECT_EQ(
+      ListTree(unpacked.parent),
+      (std::vector<std::string>{"out/", "out/abs/", "out/abs/w", "out/b", "out/dup.txt", "out/kept.txt", "out/server/",
+                                "out/server/share/", "out/server/share/v", "out/win/", "out/win/z", "out/x"}));
   for (const Row& row : rows) {
     if (row.installedAs != nullptr) {
       EXPECT_EQ(unpacked.Read(row.installedAs), std::string("from ") + row.stored);
@@ -287,7 +297,7 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
 }
 
 // Damage of every kind: the old file at the entry's place stays as it was, nothing half-written
-// is left, the entry is reported, and the entries after it are still installed.
+// is left, the entry is reported, and the update as a whole is not applied: every file stays old.
 TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
   enum Damage {
     kFlipDataByte,
@@ -379,14 +389,59 @@ TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
   for (const Row& row : rows) expected.push_back(row.report);
   expected.push_back("Password Mismatch encrypted.dll");
   expected.push_back("Password Mismatch encrypted_empty.dll");
+  expected.push_back("Update Not Applied " + Utf8(unpacked.out));
   EXPECT_EQ(run.reports, expected);
+  // The sound one too: a release is the old version or the new one, never a mix.
   for (const TestEntry& entry : entries) {
-    if (entry.name != "sound.dll") {
-      EXPECT_TRUE(SameBytes(unpacked.Read(entry.name), "old " + entry.name)) << entry.name;
-    }
+    EXPECT_TRUE(SameBytes(unpacked.Read(entry.name), "old " + entry.name)) << entry.name;
   }
-  EXPECT_EQ(unpacked.Read("sound.dll"), "sound");
   EXPECT_EQ(ListTree(unpacked.out), names);
+}
+
+// The states a crash leaves during a switch of a.dll and b.dll (installed) and sub/c.dll (new, in
+// a new folder), each made by hand. The next run takes every unfinished one back to the old files,
+// finishes a recorded one, and leaves nothing beside the files.
+TEST(UnzipToFolder, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
+  const std::string journal = "quorvane switch 1\nswitching\nO a.dll\nO b.dll\nN sub/c.dll\nD sub\n";
+  const struct {
+    const char* state;
+    std::vector<std::pair<std::string, std::string>> files;  // what the crash left, beside the journal
+    std::vector<std::string> after;                          // a.dll, b.dll, sub/c.dll afterwards
+  } rows[] = {
+      {"all staged",
+       {{"a.dll", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"b.dll.qvtmp", "B2"}},
+       {"A1", "B1", ""}},
+      {"one set aside",
+       {{"a.dll.qvold", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"b.dll.qvtmp", "B2"}},
+       {"A1", "B1", ""}},
+      {"one switched",
+       {{"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll.qvtmp", "B2"}},
+       {"A1", "B1", ""}},
+      {"all switched",
+       {{"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}},
+       {"A1", "B1", ""}},
+      {"committed", {{"a.dll.qvold", "A1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}}, {"A2", "B2", "C2"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.state);
+    const Case crashed("crashed_" + std::to_string(&row - rows));
+    crashed.Put("Quorvane.qvjournal",
+                row.after[0] == "A2" ? "quorvane switch 1\ncommitted\nK a.dll\nK b.dll\n" : journal);
+    for (const auto& file : row.files) {
+      if (file.first.rfind("sub/", 0) == 0) CreateOneFolder((crashed.out + u"/sub").c_str());
+      crashed.Put(file.first, file.second);
+    }
+    std::vector<std::string> reports;
+    const UnzipReporter reporter{CollectReport, &reports};
+    EXPECT_TRUE(RepairInterruptedSwitch(crashed.out.c_str(), &reporter));
+    EXPECT_EQ(reports, row.after[0] == "A2" ? std::vector<std::string>{}
+                                            : std::vector<std::string>{"Switch Undone " + Utf8(crashed.out)});
+    std::vector<std::string> expected = {"a.dll", "b.dll"};
+    if (!row.after[2].empty()) expected = {"a.dll", "b.dll", "sub/", "sub/c.dll"};
+    EXPECT_EQ(ListTree(crashed.out), expected);
+    EXPECT_EQ(crashed.Read("a.dll") + crashed.Read("b.dll"), row.after[0] + row.after[1]);
+    if (!row.after[2].empty()) EXPECT_EQ(crashed.Read("sub/c.dll"), row.after[2]);
+  }
 }
 
 TEST(UnzipToFolder, ArchiveThatCannotBeOpenedWritesNothingAndSaysSo) {
@@ -414,20 +469,22 @@ TEST(UnzipToFolder, PathsBeyondWindowsLimitArePassedOverOneByOne) {
   ASSERT_GT(room, 8u);
   const Outcome run = unpacked.UnzipBytes(
       BuildZip({File(fits, "fits"), File(tooLong, "long"), File(deepFolder, "deep"), File(shortFolder, "short")}));
-  EXPECT_EQ(run.reports, (std::vector<std::string>{"Path Too Long " + tooLong, "Path Too Long " + deepFolder}));
-  EXPECT_EQ(unpacked.Read(fits), "fits");
-  EXPECT_EQ(unpacked.Read(shortFolder), "short");
+  EXPECT_EQ(run.reports, (std::vector<std::string>{"Path Too Long " + tooLong, "Path Too Long " + deepFolder,
+                                                   "Update Not Applied " + Utf8(unpacked.out)}));
+  EXPECT_EQ(ListTree(unpacked.out), std::vector<std::string>{});  // the folder made for "short" too
 
   // A folder that cannot be made in one step: nothing can be installed, and with no entry to
   // notice, the folder that could not be made is still a failure.
   const std::u16string missing = unpacked.parent + u"/missing/inner";
   WriteWholeFile(unpacked.archive, BuildZip({File("short", "short")}));
   const Outcome none = Unzip(unpacked.archive, missing);
-  EXPECT_EQ(none.reports, (std::vector<std::string>{"Folder Failed " + Utf8(missing), "Create Failed short"}));
+  EXPECT_EQ(none.reports, (std::vector<std::string>{"Folder Failed " + Utf8(missing), "Create Failed short",
+                                                    "Update Not Applied " + Utf8(missing)}));
   WriteWholeFile(unpacked.archive, BuildZip(std::vector<TestEntry>{}));
   const Outcome empty = Unzip(unpacked.archive, missing);
   EXPECT_FALSE(empty.allInstalled);
-  EXPECT_EQ(empty.reports, std::vector<std::string>{"Folder Failed " + Utf8(missing)});
+  EXPECT_EQ(empty.reports,
+            (std::vector<std::string>{"Folder Failed " + Utf8(missing), "Update Not Applied " + Utf8(missing)}));
 }
 
 #ifndef _WIN32
@@ -471,11 +528,12 @@ TEST(UnzipToFolder, FileInUseKeepsItsOldContents) {
     ASSERT_TRUE(held.IsValid());
     const Outcome run = unpacked.UnzipBytes(BuildZip({File("client.dll", "new client"), File("other.dll", "other")}));
     EXPECT_FALSE(run.allInstalled);
-    EXPECT_EQ(run.reports, std::vector<std::string>{"Move Failed client.dll"});
+    EXPECT_EQ(run.reports,
+              (std::vector<std::string>{"Move Failed client.dll", "Update Not Applied " + Utf8(unpacked.out)}));
   }
+  // It cannot be set aside, so nothing is switched: the other file is not installed either.
   EXPECT_EQ(unpacked.Read("client.dll"), "old client");
-  EXPECT_EQ(unpacked.Read("other.dll"), "other");
-  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"client.dll", "other.dll"}));
+  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"client.dll"}));
 }
 
 // The unpack phase: the client archive below an APPDATA of the test's own, its log lines in order.

@@ -1,0 +1,31 @@
+// Which entries the folder extraction refuses for their name alone: a refused entry is reported
+// and never exists in the folder, so skipping it leaves no mix of versions. ziptool's listing marks
+// the same entries.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+
+#include "archive/archive_reader.h"
+#include "deploy/unzip_report.h"
+
+// What the folder extraction puts beside its targets: no entry may take these names.
+inline constexpr char16_t kUnzipTemporarySuffix[] = u".qvtmp";  // a staged file
+inline constexpr char16_t kUnzipKeptAsideSuffix[] = u".qvold";  // an old file during the switch
+inline constexpr char16_t kUnzipJournalSuffix[] = u".qvjournal";
+inline constexpr char16_t kUnzipJournalName[] = u"Quorvane.qvjournal";  // in the folder itself
+// The longest of the suffixes that a file entry's path gets beside its target.
+inline constexpr std::uint32_t kUnzipLongestSuffix = 6;
+
+// The files named so far, as Windows compares names: separators alike, case folded.
+struct EntryNames {
+  std::unordered_set<std::u16string> files;
+};
+
+// The event for which entry info (described with result described) is refused by its name, or null.
+// A file entry that is not refused is remembered in names: a later one that Windows takes for the
+// same file is a Duplicate Name, so the first one stays.
+const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const ArchiveEntryInfo& info);
+// Whether a name, as the folder extraction writes it, is one that no entry may take (a staged,
+// kept-aside or journal name), in any case.
+bool IsReservedEntryName(const char16_t* name, std::uint32_t length);

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian, whatever the build and the tests need and is not there yet.
 set -euo pipefail
+# apt_install: apt-get update and install that ride out a package mirror caught mid-sync.
+# shellcheck source=apt-steps.sh source-path=SCRIPTDIR
+. "$(dirname "$0")/apt-steps.sh"
 
 packages=(
   cmake make g++ python3 git zip unzip zlib1g-dev googletest
@@ -19,8 +22,7 @@ install() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
   fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  apt_install -y -qq --no-install-recommends -- "$@"
 }
 [ ${#missing[@]} -eq 0 ] || install "${missing[@]}"
 
@@ -38,9 +40,7 @@ if [ -e $binfmt/qemu-i386 ] || ! /lib/ld-linux.so.2 --version >/dev/null 2>&1; t
     if grep -qx 'VERSION_CODENAME=bookworm' /etc/os-release; then
       echo 'deb http://deb.debian.org/debian bookworm-backports main' >/etc/apt/sources.list.d/bookworm-backports.list
       echo "install-deps: installing qemu-user-static from bookworm-backports"
-      apt-get update -qq
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-        -t bookworm-backports qemu-user-static >/dev/null
+      apt_install -y -qq --no-install-recommends -t bookworm-backports -- qemu-user-static
     else
       install qemu-user-static
     fi

@@ -3,6 +3,7 @@
 
 usage: check_payload.py [--ziptool ZIPTOOL] [--lenient] PAYLOAD_DIR
        check_payload.py [--ziptool ZIPTOOL] [--lenient] --archive ARCHIVE [--shown-as TEXT]
+       check_payload.py --total [--shown-as TEXT] ARCHIVE ARCHIVE ARCHIVE
 
 The payload folder holds, for each of ImgRes, Drivers and SoftQuorvane, either the archive
 (ImgRes.zip, ...) or a folder of that name, which the build packs (pack_payload.py); not both.
@@ -10,12 +11,21 @@ Each archive must be ZIP data, and SoftQuorvane must hold QuorvaneSoftware.exe a
 since the release tool launches that file after unpacking. --archive checks one archive, whose
 file name says which of the three it is; --shown-as is the name its messages give it.
 
+The three archives together (a folder counts as the archive it is packed into) must hold at most
+PAYLOAD_LIMIT bytes: they are resources of a 32-bit program, which would not start with a larger
+image. --total checks only that, for the three archives given. The environment variable
+QUORVANE_PAYLOAD_LIMIT replaces the limit; it is a hook for the tests, which cannot make payloads
+of a gigabyte, and no build sets it.
+
 With --ziptool (a ziptool built for this machine), every entry is also tried with the release
 tool's own code: SoftQuorvane.zip is unpacked with the release's folder extraction ("ziptool
 extract"), and every entry that it would not install is a problem; every entry of the other two
-must read whole with the reader ("ziptool test"). The rules are ziptool's, never repeated here.
---lenient reports those entries as warnings instead, for payloads that are damaged or hostile on
-purpose; what cannot work at all (a missing or non-ZIP archive, no client program) stays a problem.
+must read whole with the reader ("ziptool test"). Their names are the client's business, but one
+that the release would refuse as ambiguous (not UTF-8, or the same file on Windows as an earlier
+entry, by "ziptool list") is a warning. The rules are ziptool's, never repeated here.
+--lenient reports the entries as warnings instead, for payloads that are damaged or hostile on
+purpose; what cannot work at all (a missing or non-ZIP archive, no client program, a payload too
+big to start) stays a problem.
 
 Prints one line per problem, each naming its archive (and entry), and exits with 1 if there is any.
 """
@@ -103,6 +113,13 @@ def names_top_level_file(names, wanted):
 # that length, so a name that would make a path too long on Windows is too long here as well.
 INSTALL_ROOT_LENGTH = 9 + 20 + 34
 
+# The most the three archives may hold together. The release tool is a 32-bit program that is not
+# large-address-aware: Windows gives it 2 GB of addresses, its image (about 1 MB of code and the
+# archives as resources) must fit one free range of them, and its heap, stacks and buffers need
+# room beside it. Wine started a 2.05 GB image natively and not a 2.1 GB one, but under qemu's
+# i386 emulation not even 1.3 GB; 1 GB started there and released in 14 s.
+PAYLOAD_LIMIT = 1_000_000_000
+
 # What each of folder extraction's events means for the vendor; an event not listed here is shown
 # as ziptool gives it.
 UNZIP_EVENTS = {
@@ -112,7 +129,16 @@ UNZIP_EVENTS = {
     "Password Mismatch": "it is encrypted, and the release has no password",
     "Read Failed": "its data cannot be read or decompressed",
     "Unreadable Entry": "its records in the archive are broken",
+    "Name Not UTF-8": "its name is in a code page, not UTF-8, and would read differently on another "
+                      "machine: make the archive with UTF-8 names, e.g. 7-Zip's -mcu=on, or give the folder instead",
+    "Duplicate Name": "Windows takes it for the same file as an earlier entry; rename or remove one of them",
 }
+# A Duplicate Name whose stored name repeats an earlier one byte for byte.
+GIVEN_TWICE = "the archive gives this name twice; remove one of the entries"
+
+# What the release would refuse by name alone in the client archive and makes the skin's or the
+# drivers' names ambiguous for the client; "Refused Name" stays the client's business there.
+AMBIGUOUS_NAME_EVENTS = ("Name Not UTF-8", "Duplicate Name")
 
 
 def client_problems(shown, archive, names):
@@ -140,7 +166,16 @@ def trial_folder(base):
     return os.path.join(base, "q" * max(padding, 1))
 
 
-def failing_entries(ziptool, path, archive):
+def explained(event, index, names):
+    """The event and what it means for the vendor. The central directory's names, at the entry's
+    index, tell a Duplicate Name given twice from one that only Windows takes for an earlier one."""
+    at = int(index) if index.isdigit() else len(names)
+    if event == "Duplicate Name" and at < len(names) and names[at] in names[:at]:
+        return f"{event} ({GIVEN_TWICE})"
+    return f"{event} ({UNZIP_EVENTS[event]})" if event in UNZIP_EVENTS else event
+
+
+def failing_entries(ziptool, path, archive, names):
     """(entry, why) for every entry that the release would not install (the client archive) or
     that does not read whole (the others); an archive that cannot be opened gives one (None, why)."""
     with tempfile.TemporaryDirectory(prefix="quorvane-check-") as scratch:
@@ -152,15 +187,25 @@ def failing_entries(ziptool, path, archive):
     failures = []
     for line in result.stdout.decode("utf-8", "replace").splitlines():
         index, name, why = (line.split("\t", 2) + ["", ""])[:3]
-        why = why.split(": ", 1)[-1]
-        if why in UNZIP_EVENTS:
-            why = f"{why} ({UNZIP_EVENTS[why]})"
-        failures.append((name or f"#{index}", f"{verdict}: {why}"))
+        failures.append((name or f"#{index}", f"{verdict}: {explained(why.split(': ', 1)[-1], index, names)}"))
     if result.returncode != 0 and not failures:
         message = (result.stderr.decode("utf-8", "replace").strip().splitlines() or ["no output"])[0]
         message = message.removeprefix("ziptool: ").replace(str(path), "it")
         failures.append((None, f"the release tool's reader {message}"))
     return failures
+
+
+def ambiguous_names(ziptool, path, names):
+    """(entry, why) for every entry of an archive that is only written whose name the release
+    would refuse as ambiguous if it unpacked it."""
+    result = subprocess.run([ziptool, "list", str(path)], capture_output=True)
+    found = []
+    for line in result.stdout.decode("utf-8", "replace").splitlines():
+        fields = line.split("\t")
+        event = fields[6].removeprefix("refused: ") if len(fields) > 6 else None
+        if event in AMBIGUOUS_NAME_EVENTS:
+            found.append((fields[5], f"ambiguous name: {explained(event, fields[0], names)}"))
+    return found
 
 
 def check_archive(path, archive, options, shown=None):
@@ -171,8 +216,11 @@ def check_archive(path, archive, options, shown=None):
     warnings = structure_warnings(shown, data)
     if problems or not options.ziptool:
         return problems, warnings
+    names = central_names(data)
     lines = [f"{shown}: {why}" if entry is None else f'{shown}: entry "{entry}": {why}'
-             for entry, why in failing_entries(options.ziptool, path, archive)]
+             for entry, why in failing_entries(options.ziptool, path, archive, names)]
+    if archive != CLIENT_ARCHIVE:
+        warnings += [f'{shown}: entry "{entry}": {why}' for entry, why in ambiguous_names(options.ziptool, path, names)]
     return (problems, warnings + lines) if options.lenient else (problems + lines, warnings)
 
 
@@ -192,6 +240,54 @@ def check_folder_source(folder, archive, options):
         return check_archive(packed, archive, options, shown)
 
 
+def payload_limit():
+    return int(os.environ.get("QUORVANE_PAYLOAD_LIMIT", PAYLOAD_LIMIT))
+
+
+def size_problems(shown, sizes):
+    total, limit = sum(sizes), payload_limit()
+    if total <= limit:
+        return []
+    return [f"{shown}: the three archives hold {total:,} bytes; the release tool can carry at most {limit:,} "
+            f"(a 32-bit program cannot map a larger image and would not start)"]
+
+
+def packed_size_bound(entries):
+    """No less than the size of the archive that pack_payload packs these entries into: zlib's
+    conservative bound of deflated data, and for each entry its headers with a name and a ZIP64
+    field in each, a data descriptor and room to spare."""
+    size = 200
+    for name, path in entries:
+        data = os.path.getsize(path) if path else 0
+        size += data + ((data + 7) >> 3) + ((data + 63) >> 6) + 5 + 200 + 2 * len(name.encode("utf-8"))
+    return size
+
+
+def payload_size_problems(folder):
+    """The three archives that the payload folder gives, folders packed, against the limit. A
+    folder is packed here only when the bound of its packed size does not settle it."""
+    sizes, sources = [], []
+    for archive in ARCHIVES:
+        path, source = folder / archive, folder / archive.removesuffix(".zip")
+        if source.is_dir():
+            entries, problems = pack_payload.scan(source)
+            if problems:
+                return []  # named already
+            sources.append((source, archive, packed_size_bound(entries)))
+        elif path.is_file():
+            sizes.append(path.stat().st_size)
+        else:
+            return []
+    if sum(sizes) + sum(bound for _, _, bound in sources) <= payload_limit():
+        return []
+    with tempfile.TemporaryDirectory(prefix="quorvane-size-") as scratch:
+        for source, archive, _ in sources:
+            packed = Path(scratch) / archive
+            pack_payload.pack(source, packed, pack_payload.entry_date())
+            sizes.append(packed.stat().st_size)
+    return size_problems(f"{folder}{os.sep}", sizes)
+
+
 def check_payload_dir(folder, options):
     problems, warnings = [], []
     for archive in ARCHIVES:
@@ -207,19 +303,25 @@ def check_payload_dir(folder, options):
         else:
             problems.append(f"{path}: missing (the payload folder must hold {', '.join(ARCHIVES)} "
                             f"or folders of those names)")
-    return problems, warnings
+    return problems + payload_size_problems(folder), warnings
 
 
 def main(argv):
-    usage = "\n".join(__doc__.strip().splitlines()[2:4]).removeprefix("usage: ")
+    usage = "\n".join(__doc__.strip().splitlines()[2:5]).removeprefix("usage: ")
     parser = argparse.ArgumentParser(usage=usage)
     parser.add_argument("--ziptool")
     parser.add_argument("--lenient", action="store_true")
     parser.add_argument("--archive", action="store_true")
     parser.add_argument("--shown-as")
-    parser.add_argument("path", type=Path)
+    parser.add_argument("--total", action="store_true")
+    parser.add_argument("paths", type=Path, nargs="+")
     options = parser.parse_args(argv[1:])
-    if options.archive:
+    if len(options.paths) != (len(ARCHIVES) if options.total else 1):
+        parser.error("--total takes the three archives, the other forms one path")
+    options.path = options.paths[0]
+    if options.total:
+        problems, warnings = size_problems(options.shown_as or "the payload", [p.stat().st_size for p in options.paths]), []
+    elif options.archive:
         archive = options.path.name
         if archive not in ARCHIVES or not options.path.is_file():
             print(f"{options.path}: not one of the payload archives {', '.join(ARCHIVES)}")

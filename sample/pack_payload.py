@@ -10,7 +10,9 @@ Windows archiver records. File times, permissions, owners and the order the file
 names in are left out, so the same folder gives the same bytes on every machine with the same zlib.
 
 Links and special files are refused rather than followed: a link could pull files from outside
-the folder into a shipped program, or loop. Prints one line per refused name and exits with 1.
+the folder into a shipped program, or loop. So are names that are not UTF-8 text, and two names in
+one folder that Windows takes for one file (Qv.dll and QV.DLL): only one of them could be
+installed. Prints one line per refused name and exits with 1.
 """
 
 import os
@@ -42,6 +44,12 @@ def entry_date(environment=os.environ):
     return min(max(date, DOS_DATE_RANGE[0]), DOS_DATE_RANGE[1])
 
 
+def windows_name_key(name):
+    """What Windows compares when it looks a name up: every character through its upper-case table,
+    one for one. A character whose upper case is longer (ß, the ligature ﬁ) has no entry there."""
+    return "".join(upper if len(upper := c.upper()) == 1 else c for c in name)
+
+
 def scan(folder):
     """(entries, problems): entries are (name, path or None for a folder) in name order;
     problems name what cannot be packed."""
@@ -51,6 +59,12 @@ def scan(folder):
         problems.append(f"{error.filename}: cannot be listed ({error.strerror})")
 
     for parent, folders, files in os.walk(folder, onerror=unlisted):
+        first = {}
+        for name in sorted(folders + files):
+            other = first.setdefault(windows_name_key(name), name)
+            if other != name:
+                problems.append(f"{os.path.join(parent, other)} and {name}: Windows takes them for one file; "
+                                f"rename or remove one of them")
         for name in folders + files:
             path = os.path.join(parent, name)
             relative = Path(os.path.relpath(path, folder)).as_posix()

@@ -12,6 +12,7 @@ import sys
 import tempfile
 import unittest
 import zipfile
+import zlib
 from pathlib import Path
 
 SAMPLE = Path(os.environ.get("QUORVANE_SOURCE_DIR", Path(__file__).parents[2])) / "sample"
@@ -23,11 +24,23 @@ def zip_bytes(names, data=b"MZ" + bytes(300), method=zipfile.ZIP_DEFLATED):
     buffer = io.BytesIO()
     with zipfile.ZipFile(buffer, "w", method) as archive:
         for name in names:
-            archive.writestr(name, b"" if name.endswith("/") else data)
+            archive.writestr(name, b"" if str(name).endswith("/") else data)
     return buffer.getvalue()
 
 
+def code_page_zip(name, field_for=None):
+    """The client and NAME in code page 437 without the UTF-8 flag; with field_for, a Unicode Path
+    field (0x7075) gives NAME as UTF-8 for the stored name field_for (another name: a stale field)."""
+    raw, utf8 = name.encode("cp437"), name.encode("utf-8")
+    info = zipfile.ZipInfo("#" * len(raw))  # ASCII, so zipfile sets no flag; replaced by the raw bytes
+    if field_for is not None:
+        info.extra = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(field_for.encode("cp437"))) + utf8
+    return zip_bytes(["QuorvaneSoftware.exe", info]).replace(info.filename.encode(), raw)
+
+
 CLIENT = zip_bytes(["QuorvaneSoftware.exe", "QelSoftClient.exe", "QvCore.dll"])
+PAYLOAD = {"ImgRes.zip": zip_bytes(["main.xml", "common/", "common/logo.png"]),
+           "Drivers.zip": zip_bytes(["DevTools/", "DevTools/ReadMe.txt"]), "SoftQuorvane.zip": CLIENT}
 END = b"PK\x05\x06"
 
 
@@ -66,13 +79,12 @@ CLIENT_FOLDER = {"QuorvaneSoftware.exe": b"MZ" + bytes(300), "plugins/QvCore.dll
 
 
 class CheckPayload(unittest.TestCase):
-    def check(self, *options, **replacements):
+    def check(self, *options, limit=None, **replacements):
         """Runs the check on a folder with a good payload, where each archive given as Name_zip
         has its bytes replaced (None: the file is left out), and each Name_dir adds a folder
-        with the files given (see write_tree)."""
-        files = {"ImgRes.zip": zip_bytes(["main.xml", "common/", "common/logo.png"]),
-                 "Drivers.zip": zip_bytes(["DevTools/", "DevTools/ReadMe.txt"]),
-                 "SoftQuorvane.zip": CLIENT}
+        with the files given (see write_tree); limit replaces the payload's size limit."""
+        files = dict(PAYLOAD)
+        environment = {**os.environ, "QUORVANE_PAYLOAD_LIMIT": str(limit)} if limit else None
         with tempfile.TemporaryDirectory() as folder:
             for name, data in replacements.items():
                 if name.endswith("_dir"):
@@ -80,7 +92,8 @@ class CheckPayload(unittest.TestCase):
                 else:
                     files[name.replace("_zip", ".zip")] = data
             write_tree(folder, {name: data for name, data in files.items() if data is not None})
-            result = subprocess.run([sys.executable, str(CHECK), *options, folder], capture_output=True, text=True)
+            result = subprocess.run([sys.executable, str(CHECK), *options, folder], capture_output=True, text=True,
+                                    env=environment)
             return result.returncode, result.stdout.replace(folder + os.sep, "")
 
     def test_accepts_a_good_payload(self):
@@ -114,6 +127,8 @@ class CheckPayload(unittest.TestCase):
                                                  f"SoftQuorvane{os.sep}: has no QuorvaneSoftware.exe"),
             "link in a folder": ({"ImgRes_zip": None, "ImgRes_dir": {"main.xml": b"x", "passwd": "/etc/passwd"}},
                                  "ImgRes/passwd: a link"),
+            "names Windows takes for one file": ({"Drivers_zip": None, "Drivers_dir": {"Qv.dll": b"1", "QV.DLL": b"2"}},
+                                                 "Drivers/QV.DLL and Qv.dll: Windows takes them for one file; rename"),
         }
         for case, (replacements, message) in cases.items():
             with self.subTest(case):
@@ -147,6 +162,9 @@ class CheckPayload(unittest.TestCase):
 
     def test_names_every_entry_the_release_would_refuse(self):
         refused = "not installed by the release: Refused Name"
+        not_utf8 = 'SoftQuorvane.zip: entry "Caf\\x82.dll": not installed by the release: Name Not UTF-8 (its name is in'
+        twice, one_file = ["not installed by the release: Duplicate Name (" + why for why in
+                           ("the archive gives this name twice", "Windows takes it for the same file as an earlier")]
         cases = {
             "client entry leaving the folder": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "../x"])},
                                                 [f'SoftQuorvane.zip: entry "../x": {refused}']),
@@ -162,6 +180,12 @@ class CheckPayload(unittest.TestCase):
                                                ['ImgRes.zip: entry "main.xml": does not read whole: damaged entry']),
             "driver archive the reader cannot open": ({"Drivers_zip": CLIENT[CLIENT.find(b"PK\x01\x02"):]},
                                                       ["Drivers.zip: the release tool's reader cannot open it"]),
+            "client name in a code page": ({"SoftQuorvane_zip": code_page_zip("Café.dll")}, [not_utf8]),
+            "client name with a stale field": ({"SoftQuorvane_zip": code_page_zip("Café.dll", "Cafe.dll")}, [not_utf8]),
+            "client name given twice": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Qv.dll", "Qv.dll"])},
+                                        [f'SoftQuorvane.zip: entry "Qv.dll": {twice}']),
+            "client names Windows takes for one": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Qv.dll", "qV.DLL"])},
+                                                   [f'SoftQuorvane.zip: entry "qV.DLL": {one_file}']),
         }
         for case, (replacements, expected) in cases.items():
             with self.subTest(case):
@@ -174,8 +198,28 @@ class CheckPayload(unittest.TestCase):
                 self.assertEqual(status, 0, output)
                 warnings = ["warning: " + wanted for wanted in expected]
                 self.assertEqual([line[:len(wanted)] for line, wanted in zip(output.splitlines(), warnings)], warnings)
-        # The skin and the drivers are only written, not unpacked: names are the client's business.
+        # The skin and the drivers are only written, not unpacked: names are the client's business,
+        # but ambiguous ones are named. A valid Unicode Path field makes a code-page name UTF-8.
         self.assertEqual(self.check("--ziptool", ZIPTOOL, ImgRes_zip=zip_bytes(["../x", "CON"])), (0, ""))
+        self.assertEqual(self.check("--ziptool", ZIPTOOL, SoftQuorvane_zip=code_page_zip("Café.dll", "Café.dll")), (0, ""))
+        ambiguous = {"ImgRes_zip": code_page_zip("Café.dll"), "Drivers_zip": zip_bytes(["a.inf", "a.inf", "A.INF"])}
+        status, output = self.check("--ziptool", ZIPTOOL, **ambiguous)
+        self.assertEqual((status, [line.split(" (")[0] for line in output.splitlines()]), (0, [
+            'warning: ImgRes.zip: entry "Caf\\x82.dll": ambiguous name: Name Not UTF-8',
+            'warning: Drivers.zip: entry "a.inf": ambiguous name: Duplicate Name',
+            'warning: Drivers.zip: entry "A.INF": ambiguous name: Duplicate Name']))
+
+    def test_refuses_a_payload_too_big_to_start(self):
+        folder = {"SoftQuorvane_zip": None, "SoftQuorvane_dir": CLIENT_FOLDER}  # counted as what it is packed into
+        with tempfile.TemporaryDirectory() as work:
+            write_tree(Path(work) / "SoftQuorvane", CLIENT_FOLDER)
+            subprocess.run([sys.executable, str(PACK), Path(work) / "SoftQuorvane", Path(work) / "p.zip"], check=True)
+            total = len(PAYLOAD["ImgRes.zip"]) + len(PAYLOAD["Drivers.zip"]) + (Path(work) / "p.zip").stat().st_size
+        for options in ((), ("--ziptool", ZIPTOOL, "--lenient")):
+            self.assertEqual(self.check(*options, limit=total, **folder), (0, ""))
+            self.assertEqual(self.check(*options, limit=total - 1, **folder), (1, (
+                f": the three archives hold {total:,} bytes; the release tool can carry at most {total - 1:,} "
+                f"(a 32-bit program cannot map a larger image and would not start)\n")))
 
     def test_warns_when_the_end_record_is_out_of_reach(self):
         far = CLIENT + bytes(70000)  # trailing bytes push the end record out of the searched span
@@ -186,7 +230,8 @@ class CheckPayload(unittest.TestCase):
 
 class PackPayload(unittest.TestCase):
     FILES = {"QuorvaneSoftware.exe": b"MZ" + bytes(5000), "a-b.txt": b"dash", "a/z.txt": b"z" * 100,
-             "a/deeper/b.bin": bytes(range(256)) * 40, "empty/": None, "Résumé.txt": "é".encode(), "zero": b""}
+             "a/deeper/b.bin": bytes(range(256)) * 40, "empty/": None, "Résumé.txt": "é".encode(), "zero": b"",
+             "straße": b"sharp s", "STRASSE": b"double s"}
 
     def pack(self, folder, epoch=None):
         environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}

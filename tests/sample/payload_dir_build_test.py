@@ -20,6 +20,7 @@ import tempfile
 import time
 import unittest
 import zipfile
+from unittest import mock
 from pathlib import Path
 
 SOURCE = Path(os.environ["QUORVANE_SOURCE_DIR"])
@@ -127,6 +128,15 @@ class PayloadDirBuild(unittest.TestCase):
         self.assertEqual(status, 0, output)
         self.assertIn("warning: " + refused, output)
         self.assert_copied()
+
+        # A payload grown too big to start stops the build, lenient or not, before anything is copied.
+        write_newer(self.payload / "Drivers.zip", zip_bytes(["DevTools/", "DevTools/ReadMe.txt"]))
+        total = sum((self.payload / name).stat().st_size for name in NAMES)
+        with mock.patch.dict(os.environ, QUORVANE_PAYLOAD_LIMIT=str(total - 1)):
+            status, output = self.build_payload()
+        self.assertNotEqual(status, 0)
+        self.assertIn(f"{self.payload}/: the three archives hold {total:,} bytes; the release tool can carry", one_line(output))
+        self.assertNotEqual((self.build / "payload" / "Drivers.zip").stat().st_size, (self.payload / "Drivers.zip").stat().st_size)
 
         # An archive replaced by a folder is packed; a file added to the folder is packed again.
         (self.payload / "ImgRes.zip").unlink()

@@ -212,8 +212,8 @@ bool FinishJournal(const char16_t* folder, std::vector<std::u16string> keptAside
 // A switch that cannot finish is taken back at once; what cannot be taken back yet stays in the
 // journal for the next run.
 bool FailSwitch(const char16_t* folder, const SwitchPlan& plan, const std::vector<std::u16string>& keptAside,
-                const UnzipReporter* reporter, const StagedFile& file) {
-  ReportTo(reporter, file.index, kUnzipMoveFailed, file.name.c_str());
+                const UnzipReporter* reporter, std::int32_t index, const char* event, const char16_t* name) {
+  ReportTo(reporter, index, event, name);
   if (UndoSwitch(folder, plan)) {
     FinishJournal(folder, keptAside);
   } else {
@@ -281,14 +281,14 @@ bool SwitchStagedFiles(const char16_t* folder, SwitchPlan& plan, const UnzipRepo
     const bool folderThere = (GetPathAttributes(target.c_str()) & kAttributeDirectory) != 0 && file.hadOld;
     if (!HoldParents(hold, folder, file.name) || folderThere ||
         (file.hadOld && !MoveFileOver(target.c_str(), kept.c_str()))) {
-      return FailSwitch(folder, plan, carried, reporter, file);
+      return FailSwitch(folder, plan, carried, reporter, file.index, kUnzipMoveFailed, file.name.c_str());
     }
   }
   for (const StagedFile& file : plan.files) {
     const std::u16string target = PathOf(folder, file.name);
     const std::u16string staged = target + kUnzipTemporarySuffix;
     if (!HoldParents(hold, folder, file.name) || !MoveFileOver(staged.c_str(), target.c_str())) {
-      return FailSwitch(folder, plan, carried, reporter, file);
+      return FailSwitch(folder, plan, carried, reporter, file.index, kUnzipMoveFailed, file.name.c_str());
     }
   }
   hold.held.Clear();
@@ -301,7 +301,7 @@ bool SwitchStagedFiles(const char16_t* folder, SwitchPlan& plan, const UnzipRepo
   }
   if (!WriteJournal(folder, committed)) {
     // Not recorded as done, so a crash now would take it back; take it back now instead.
-    return FailSwitch(folder, plan, carried, reporter, plan.files.front());
+    return FailSwitch(folder, plan, carried, reporter, -1, kUnzipWriteFailed, folder);
   }
   FinishJournal(folder, DeleteKeptAside(folder, committed.keptAside));
   return true;

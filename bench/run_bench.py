@@ -11,11 +11,19 @@ the same filesystem:
     no run pays for the write-back of another;
   * the outputs go by default to a RAM filesystem (/dev/shm), where the cost of creating and
     writing files is steady, and are deleted after each run. On a disk filesystem (--out-dir)
-    they are deleted only at the end (about 10 GB with 5 rounds): ext4 without a journal skips
+    they are deleted only at the end (about 12 GB with 5 rounds): ext4 without a journal skips
     recently deleted inodes when it allocates new ones, so runs right after a deletion of
     thousands of files create their files several times slower;
+  * with --delete-rounds the outputs of a round are deleted once the round is over instead (each
+    round then starts on a file system that has just freed its files, all contenders alike);
   * the contenders take turns within each round (the order rotates), so a change of machine load
     during the benchmark touches all of them alike; the median of the rounds is reported.
+ziptool flushes the unpacked files to the disk before it switches them in; "bsdtar+sync" is bsdtar
+followed by one `sync -f` of the output's file system, which leaves the files as durable, so on a
+disk it is the fair match for ziptool (bsdtar alone leaves the write-back to the kernel, after the
+clock stops). --compare NAME=PATH times another ziptool build (e.g. an older commit) beside ours.
+--small-files N times an archive of N small deflated files (100 to 2,000 bytes) instead, where
+the cost per file outweighs the cost per byte.
 The floor (bench_floor.cpp) reports its own time for inflating, checking and writing all entries
 from the archive already in memory; floor-16k does the same in the release tool's reading model
 (16,384-byte blocks read with a seek before each, inflated into folder extraction's output chunk
@@ -45,7 +53,7 @@ GENERATOR = os.path.join(HERE, "make_bench_archive.py")
 DEFAULT_SEED = 20240517
 
 # Targets for ziptool: at most these multiples of the other contender's median time.
-TARGETS = [("unzip", 0.75), ("bsdtar", 0.9), ("floor", 1.2)]
+TARGETS = [("unzip", 0.75), ("bsdtar", 0.9), ("bsdtar+sync", 1.1), ("floor", 1.2)]
 RSS_TARGET_KIB = 4 * 1024
 
 
@@ -103,6 +111,29 @@ def ensure_archive(data_dir, kind, seed, extra_args, name):
         return path
     print(f"generating {path} (seed {seed}) ...", flush=True)
     subprocess.run([sys.executable, GENERATOR, kind, path, "--seed", str(seed)] + extra_args, check=True)
+    with open(stamp_path, "w") as f:
+        f.write(stamp)
+    return path
+
+
+def ensure_small_files_archive(data_dir, seed, count):
+    """count deflated text files of 100 to 2,000 bytes, 500 to a folder, from the mixed archive's text."""
+    import make_bench_archive as maker
+    os.makedirs(data_dir, exist_ok=True)
+    path = os.path.join(data_dir, f"small-{count}-{seed}.zip")
+    stamp_path = path + ".stamp"
+    stamp = f"{file_sha256(GENERATOR)} {file_sha256(os.path.abspath(__file__))} small {seed} {count}"
+    if os.path.exists(path) and os.path.exists(stamp_path) and open(stamp_path).read() == stamp:
+        return path
+    print(f"generating {path} (seed {seed}) ...", flush=True)
+    rng = maker.random.Random(seed)
+    pool = maker.make_line_pool(rng, maker.make_words(rng, 3000), 40000)
+    with zipfile.ZipFile(path, "w", allowZip64=False) as archive:
+        for i in range(count):
+            if i % 500 == 0:
+                maker.add_folder(archive, f"set{i // 500:03d}")
+            data = maker.text_bytes(rng, pool, rng.randint(100, 2000))
+            maker.add_entry(archive, f"set{i // 500:03d}/file{i:05d}.txt", data, zipfile.ZIP_DEFLATED)
     with open(stamp_path, "w") as f:
         f.write(stamp)
     return path
@@ -183,17 +214,23 @@ def run_extraction(args, archive, index, work):
         Contender("ziptool", lambda d: [args.ziptool, "extract", archive, d]),
         Contender("unzip", lambda d: ["unzip", "-qo", archive, "-d", d]),
         Contender("bsdtar", lambda d: ["bsdtar", "-xf", archive, "-C", d]),
+        # The shell costs about a millisecond; sync -f flushes only the output's file system.
+        Contender("bsdtar+sync", lambda d: ["sh", "-c", 'bsdtar -xf "$1" -C "$2" && sync -f "$2"',
+                                            "sh", archive, d]),
         Contender("zipfile", lambda d: [sys.executable, "-m", "zipfile", "-e", archive, d]),
         Contender("floor", lambda d: [args.floor, index, archive, d], floor_seconds),
         Contender("floor-16k", lambda d: [args.floor, "--streamed", index, archive, d], floor_seconds),
     ]
     contenders = [c for c in contenders if not args.only or c.name in args.only]
+    for name, path in args.compare:
+        contenders.insert(1, Contender(name, lambda d, path=path: [path, "extract", archive, d]))
     outputs = os.path.join(work, "extract")
     if os.path.exists(outputs):
         shutil.rmtree(outputs)
     os.makedirs(outputs)
     # On a RAM filesystem deleting is harmless and keeps memory free; elsewhere see the top.
     delete_each = filesystem_type(outputs) == "tmpfs"
+    delete_rounds = args.delete_rounds and not delete_each
     ok = True
     try:
         print("warm-up run and output check of each contender ...", flush=True)
@@ -220,6 +257,9 @@ def run_extraction(args, archive, index, work):
                     ok = False
                 else:
                     c.times.append(figures)
+            if delete_rounds:
+                for name in os.listdir(outputs):
+                    shutil.rmtree(os.path.join(outputs, name))
             print(f"  round {round_number + 1}/{args.runs}: "
                   + ", ".join(f"{c.name} {c.times[-1][0]:.3f}s" for c in contenders if c.times), flush=True)
     finally:
@@ -227,7 +267,7 @@ def run_extraction(args, archive, index, work):
     return contenders, ok
 
 
-def report_extraction(contenders, archive):
+def report_extraction(contenders, archive, compare=()):
     wall = {c.name: statistics.median(t[0] for t in c.times) for c in contenders if c.times}
     cpu = {c.name: statistics.median(t[1] for t in c.times) for c in contenders if c.times}
     with zipfile.ZipFile(archive) as z:
@@ -236,7 +276,7 @@ def report_extraction(contenders, archive):
     unpacked = sum(i.file_size for i in infos)
     print(f"\narchive: {os.path.basename(archive)}, {size / 1e6:.1f} MB, {len(infos)} entries, "
           f"{unpacked / 1e6:.1f} MB unpacked; {len(contenders[0].times)} timed runs each")
-    print(f"{'contender':<10} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>6} {'/unzip':>7} {'/floor':>7}"
+    print(f"{'contender':<14} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>6} {'/unzip':>7} {'/floor':>7}"
           f" {'CPU s':>7} {'/unzip':>7} {'/floor':>7}")
 
     def ratio(table, name, other):
@@ -244,13 +284,16 @@ def report_extraction(contenders, archive):
 
     for c in contenders:
         if not c.times:
-            print(f"{c.name:<10} failed")
+            print(f"{c.name:<14} failed")
             continue
         walls = [t[0] for t in c.times]
         m = wall[c.name]
-        print(f"{c.name:<10} {m:>9.3f} {min(walls):>7.3f} {max(walls):>7.3f} {unpacked / m / 1e6:>6.0f} "
+        print(f"{c.name:<14} {m:>9.3f} {min(walls):>7.3f} {max(walls):>7.3f} {unpacked / m / 1e6:>6.0f} "
               f"{ratio(wall, c.name, 'unzip'):>7} {ratio(wall, c.name, 'floor'):>7} {cpu[c.name]:>7.3f} "
               f"{ratio(cpu, c.name, 'unzip'):>7} {ratio(cpu, c.name, 'floor'):>7}")
+    for name in compare:
+        if "ziptool" in wall and name in wall:
+            print(f"ziptool / {name}: {wall['ziptool'] / wall[name]:.2f}; CPU time {cpu['ziptool'] / cpu[name]:.2f}")
     if "ziptool" in wall and "floor-16k" in wall:
         print(f"ziptool / floor-16k (ziptool's own overhead): {wall['ziptool'] / wall['floor-16k']:.2f}; "
               f"CPU time {cpu['ziptool'] / cpu['floor-16k']:.2f}")
@@ -329,7 +372,21 @@ def main():
     parser.add_argument("--skip-extract", action="store_true")
     parser.add_argument("--only", nargs="+", help="run only these contenders")
     parser.add_argument("--json", help="also write the figures to this file")
+    parser.add_argument("--compare", action="append", default=[], metavar="NAME=PATH",
+                        help="also time this ziptool build as contender NAME (repeatable)")
+    parser.add_argument("--delete-rounds", action="store_true",
+                        help="on a disk, delete each round's outputs once the round is over")
+    parser.add_argument("--small-files", type=int, metavar="N",
+                        help="time an archive of N small deflated files instead of the mixed one")
     args = parser.parse_args()
+    try:
+        args.compare = [(n, os.path.abspath(p)) for n, p in (c.split("=", 1) for c in args.compare)]
+    except ValueError:
+        parser.error("--compare takes NAME=PATH")
+    for name, path in args.compare:
+        if not os.access(path, os.X_OK):
+            print(f"missing program {path}")
+            return 1
     build = os.path.abspath(args.build_dir)
     args.ziptool = os.path.abspath(args.ziptool or os.path.join(build, "tools", "ziptool"))
     args.floor = os.path.abspath(args.floor or os.path.join(build, "bench", "quorvane_bench_floor"))
@@ -348,13 +405,16 @@ def main():
     figures = {"machine": machine_description()}
     ok = True
     if not args.skip_extract:
-        suffix = "" if args.scale == 1.0 else f"-x{args.scale}"
-        archive = ensure_archive(data_dir, "mixed", args.seed, ["--scale", str(args.scale)],
-                                 f"mixed-{args.seed}{suffix}.zip")
+        if args.small_files:
+            archive = ensure_small_files_archive(data_dir, args.seed, args.small_files)
+        else:
+            suffix = "" if args.scale == 1.0 else f"-x{args.scale}"
+            archive = ensure_archive(data_dir, "mixed", args.seed, ["--scale", str(args.scale)],
+                                     f"mixed-{args.seed}{suffix}.zip")
         index = archive + ".index"
         write_index(archive, index)
         contenders, ok = run_extraction(args, archive, index, work)
-        figures["extract_median"] = report_extraction(contenders, archive)
+        figures["extract_median"] = report_extraction(contenders, archive, [n for n, _ in args.compare])
         figures["extract_runs_s"] = {c.name: c.times for c in contenders}
     if not args.skip_memory:
         rss = run_memory(args, data_dir, work)

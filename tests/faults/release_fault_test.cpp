@@ -195,27 +195,34 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesEveryWriteIsLeftUntouched) {
 
 // The disk fills up during the update: the archives still fit, the client's staged files only in
 // part. Each file that does not fit is named in the log and the update is not applied: every
-// client file keeps its old version (or stays absent), and no staged file is left to take the space.
+// client file keeps its old version, and no staged file is left to take the space. A first install
+// that fails so leaves no client file at all.
 TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
   std::uint64_t archives = 0;
   for (const wchar_t* archive : kArchives) archives += newRelease_[archive].size();
-  // Room for the old install, the new archives and about two of the client's larger files. The
-  // disk holds APPDATA: a volume mounted on the install root itself is a reparse point and refused.
-  constexpr std::uint64_t kSpare = 320 * 1024;
-  if (!MountTinyDisk(AppDataFolder(), archives + kSpare))
-    GTEST_SKIP() << "this host cannot mount a small file system (mount as root)";
-  WriteOldInstall(false, 6);
-  RunAndExpectExitZero();
+  for (const std::size_t oldClientFiles : {6, 0}) {
+    SCOPED_TRACE(oldClientFiles);
+    UnmountTinyDisk(AppDataFolder());
+    ResetInstall(false);
+    old_.clear();
+    // Room for the old install, the new archives and about two of the client's larger files. The
+    // disk holds APPDATA: a volume mounted on the install root itself is a reparse point and refused.
+    constexpr std::uint64_t kSpare = 320 * 1024;
+    if (!MountTinyDisk(AppDataFolder(), archives + kSpare))
+      GTEST_SKIP() << "this host cannot mount a small file system (mount as root)";
+    WriteOldInstall(false, oldClientFiles);
+    RunAndExpectExitZero();
 
-  std::multiset<std::wstring> failed =
-      NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed", "Update Not Applied"});
-  EXPECT_EQ(failed.erase(InstallRoot()), 1u);
-  EXPECT_EQ(CheckEveryFileOldOrNew(), std::set<std::wstring>(std::begin(kArchives), std::end(kArchives)));
-  std::printf("full disk: %zu of the client's %zu files did not fit\n", failed.size(),
-              ListFolder(ReferenceClientFiles()).size());
-  EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
-  const std::string toolPath = Contents(InstalledFile(L"ToolFiePath.txt"));
-  EXPECT_TRUE(toolPath == old_[L"ToolFiePath.txt"] || toolPath == Narrow(ReleaseToolPath())) << toolPath;
+    std::multiset<std::wstring> failed =
+        NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed", "Update Not Applied"});
+    EXPECT_EQ(failed.erase(InstallRoot()), 1u);
+    EXPECT_EQ(CheckEveryFileOldOrNew(), std::set<std::wstring>(std::begin(kArchives), std::end(kArchives)));
+    std::printf("full disk: %zu of the client's %zu files did not fit\n", failed.size(),
+                ListFolder(ReferenceClientFiles()).size());
+    EXPECT_FALSE(failed.empty()) << "the disk did not fill up: the case proves nothing";
+    const std::string toolPath = Contents(InstalledFile(L"ToolFiePath.txt"));
+    EXPECT_TRUE(toolPath == old_[L"ToolFiePath.txt"] || toolPath == Narrow(ReleaseToolPath())) << toolPath;
+  }
 }
 
 // A crash or power cut stopped an earlier switch halfway: some client files set aside and replaced,

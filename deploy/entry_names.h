@@ -16,6 +16,11 @@ inline constexpr char16_t kUnzipJournalSuffix[] = u".qvjournal";
 inline constexpr char16_t kUnzipJournalName[] = u"Quorvane.qvjournal";  // in the folder itself
 // The longest of the suffixes that a file entry's path gets beside its target.
 inline constexpr std::uint32_t kUnzipLongestSuffix = 6;
+// folder + "\" + name + the longest suffix, within Windows' MAX_PATH (the terminator included),
+// and an entry's folders within the 248 characters that CreateDirectoryW accepts: the release tool
+// declares no long-path awareness, and Windows refuses longer paths even where Wine does not.
+inline constexpr int kEntryPathCapacity = 260;
+inline constexpr int kEntryFolderCapacity = 248;
 
 // The files named so far, as Windows compares names: separators alike, case folded.
 struct EntryNames {

@@ -13,7 +13,6 @@ constexpr char kSwitching[] = "switching\n";
 constexpr char kCommitted[] = "committed\n";
 // A journal lists one line per file; far beyond any archive's 65,535 entries is no journal of ours.
 constexpr std::uint32_t kLongestJournal = 32u << 20;
-constexpr std::uint32_t kPathCapacity = 260;  // MAX_PATH with its terminator, as every path of the folder
 
 std::u16string PathOf(const char16_t* folder, const std::u16string& name, const char16_t* suffix = u"") {
   std::u16string path(folder);
@@ -75,7 +74,7 @@ bool JournalNameIsUsable(const char16_t* folder, const std::u16string& name) {
   info.name[name.size()] = 0;
   EntryNames unused;
   return JudgeEntryName(unused, ArchiveResult::Ok, info) == nullptr &&
-         PathOf(folder, name).size() + kUnzipLongestSuffix < kPathCapacity;
+         PathOf(folder, name).size() + kUnzipLongestSuffix < kEntryPathCapacity;
 }
 
 bool ParseJournal(const char16_t* folder, const std::string& text, Journal* journal) {
@@ -245,10 +244,13 @@ bool SwitchStagedFiles(const char16_t* folder, SwitchPlan& plan, const UnzipRepo
     return false;
   }
   // A kept-aside file of one of the plan's names is an earlier switch's waste: it goes first, so
-  // that during this switch every kept-aside file of the plan is this switch's own.
-  for (const StagedFile& file : plan.files) {
+  // that during this switch every kept-aside file of the plan is this switch's own. A folder at a
+  // file's name cannot be set aside and replaced like a file: the switch would fail at it.
+  for (StagedFile& file : plan.files) {
     const std::u16string kept = PathOf(folder, file.name, kUnzipKeptAsideSuffix);
-    if (Exists(kept) && !DeletePlainFile(kept.c_str())) {
+    const std::uint32_t attributes = GetPathAttributes(PathOf(folder, file.name).c_str());
+    file.hadOld = attributes != kInvalidAttributes;
+    if ((file.hadOld && (attributes & kAttributeDirectory) != 0) || (Exists(kept) && !DeletePlainFile(kept.c_str()))) {
       ReportTo(reporter, file.index, kUnzipMoveFailed, file.name.c_str());
       DiscardStagedFiles(folder, plan);
       return false;
@@ -259,7 +261,6 @@ bool SwitchStagedFiles(const char16_t* folder, SwitchPlan& plan, const UnzipRepo
     if (Exists(PathOf(folder, name, kUnzipKeptAsideSuffix))) carried.push_back(name);
   }
   journal.keptAside = carried;
-  for (StagedFile& file : plan.files) file.hadOld = Exists(PathOf(folder, file.name));
   journal.committed = false;
   journal.plan = plan;
   if (!WriteJournal(folder, journal)) {
@@ -277,10 +278,7 @@ bool SwitchStagedFiles(const char16_t* folder, SwitchPlan& plan, const UnzipRepo
   for (const StagedFile& file : plan.files) {
     const std::u16string target = PathOf(folder, file.name);
     const std::u16string kept = target + kUnzipKeptAsideSuffix;
-    // A folder at a file's name cannot be set aside and replaced like a file.
-    const bool folderThere = (GetPathAttributes(target.c_str()) & kAttributeDirectory) != 0 && file.hadOld;
-    if (!HoldParents(hold, folder, file.name) || folderThere ||
-        (file.hadOld && !MoveFileOver(target.c_str(), kept.c_str()))) {
+    if (!HoldParents(hold, folder, file.name) || (file.hadOld && !MoveFileOver(target.c_str(), kept.c_str()))) {
       return FailSwitch(folder, plan, carried, reporter, file.index, kUnzipMoveFailed, file.name.c_str());
     }
   }

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
+static_assert(kSuffixLength <= kUnzipLongestSuffix, "a staged file's name must fit where its target's does");
 
 // State of one unpacking: the open archive, where reports go, and the buffers every entry reuses.
 struct Unpacking {
@@ -176,7 +177,7 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   if (refused != nullptr) return Report(unpacking, index, refused, info.name);
 
   const bool isFolder = EntryIsFolder(info);
-  const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kSuffixLength);
+  const std::uint32_t length = AppendName(unpacking, info.name, isFolder ? 0 : kUnzipLongestSuffix);
   if (length == 0) return Cancel(unpacking, index, kUnzipPathTooLong, info.name);
   if (!isFolder) return StageFile(unpacking, index, info, length);
 

@@ -23,11 +23,6 @@
 // 16 KiB a large payload costs one write per 16 KiB and a tenth of the extraction time; 256 KiB
 // brings most files down to one write while the whole process stays under 4 MiB resident.
 inline constexpr std::uint32_t kUnzipChunkSize = 262144;
-// folder + "\" + name + the temporary suffix, within Windows' MAX_PATH (the terminator included),
-// and an entry's folders within the 248 characters that CreateDirectoryW accepts: the release tool
-// declares no long-path awareness, and Windows refuses longer paths even where Wine does not.
-inline constexpr int kEntryPathCapacity = 260;
-inline constexpr int kEntryFolderCapacity = 248;
 
 // Unpacks archivePath into folder (created when missing, one level). reporter may be null; so
 // may password (the release has none: encrypted entries are then reported, not installed).

@@ -133,23 +133,23 @@ bool WriteToFile(PlatformFile file, const void* data, std::uint32_t size) {
 
 bool FlushFile(PlatformFile file) { return fsync(Descriptor(file)) == 0; }
 
-bool FlushFileAtPath(const char16_t* path) {
+namespace {
+
+// Opens path with flags just for flush (fsync or syncfs) to act on it.
+bool FlushOpened(const char16_t* path, int flags, int (*flush)(int)) {
   const PosixPath posixPath(path);
-  const int descriptor = posixPath.IsValid() ? open(posixPath.Get(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC) : -1;
+  const int descriptor = posixPath.IsValid() ? open(posixPath.Get(), flags | O_CLOEXEC) : -1;
   if (descriptor < 0) return false;
-  const bool flushed = fsync(descriptor) == 0;
+  const bool flushed = flush(descriptor) == 0;
   close(descriptor);
   return flushed;
 }
 
-bool FlushFileSystemOf(const char16_t* folder) {
-  const PosixPath posixPath(folder);
-  const int descriptor = posixPath.IsValid() ? open(posixPath.Get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  if (descriptor < 0) return false;
-  const bool flushed = syncfs(descriptor) == 0;
-  close(descriptor);
-  return flushed;
-}
+}  // namespace
+
+bool FlushFileAtPath(const char16_t* path) { return FlushOpened(path, O_WRONLY | O_NOFOLLOW, fsync); }
+
+bool FlushFileSystemOf(const char16_t* folder) { return FlushOpened(folder, O_RDONLY | O_DIRECTORY, syncfs); }
 
 bool SeekFile(PlatformFile file, std::int64_t offset, SeekOrigin origin, std::uint64_t* position) {
   const int whence = origin == SeekOrigin::Start ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/text_encoding.h"
 
 int Utf8ToUtf16(const char* text, int length, char16_t* output, int capacity) {
@@ -12,8 +14,10 @@ int Utf16ToUtf8(const char16_t* text, int length, char* output, int capacity) {
 }
 
 void UpcaseAsFileNames(char16_t* text, int length) {
-  // Without LCMAP_LINGUISTIC_CASING, LCMapStringEx upper-cases by the file system's rules.
+  // Without LCMAP_LINGUISTIC_CASING, LCMapStringEx upper-cases by the file system's rules. Source
+  // and result apart: the same buffer for both is not documented for every mapping.
   if (length <= 0) return;
-  auto* wide = reinterpret_cast<wchar_t*>(text);
-  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide, length, wide, length, nullptr, nullptr, 0);
+  const std::u16string source(text, static_cast<std::size_t>(length));
+  LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, reinterpret_cast<const wchar_t*>(source.data()), length,
+                reinterpret_cast<wchar_t*>(text), length, nullptr, nullptr, 0);
 }

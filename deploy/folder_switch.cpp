@@ -1,6 +1,6 @@
 #include "deploy/folder_switch.h"
 
-#include <memory>
+#include <utility>
 
 #include "deploy/entry_names.h"
 #include "platform/file_system.h"
@@ -247,8 +247,9 @@ bool SwitchStagedFiles(const char16_t* folder, SwitchPlan& plan, const UnzipRepo
   // that during this switch every kept-aside file of the plan is this switch's own. A folder at a
   // file's name cannot be set aside and replaced like a file: the switch would fail at it.
   for (StagedFile& file : plan.files) {
-    const std::u16string kept = PathOf(folder, file.name, kUnzipKeptAsideSuffix);
-    const std::uint32_t attributes = GetPathAttributes(PathOf(folder, file.name).c_str());
+    const std::u16string target = PathOf(folder, file.name);
+    const std::u16string kept = target + kUnzipKeptAsideSuffix;
+    const std::uint32_t attributes = GetPathAttributes(target.c_str());
     file.hadOld = attributes != kInvalidAttributes;
     if ((file.hadOld && (attributes & kAttributeDirectory) != 0) || (Exists(kept) && !DeletePlainFile(kept.c_str()))) {
       ReportTo(reporter, file.index, kUnzipMoveFailed, file.name.c_str());

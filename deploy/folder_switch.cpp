@@ -333,3 +333,10 @@ bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* report
   return FinishJournal(folder, DeleteKeptAside(folder, journal.keptAside)) &&
          !Exists(PathOf(folder, kUnzipJournalName));
 }
+
+bool FolderSwitchUnfinished(const char16_t* folder) {
+  Journal journal;
+  bool found = false;
+  const bool read = ReadJournal(folder, &journal, &found);
+  return found && (!read || !journal.committed);
+}

@@ -30,3 +30,6 @@ void DiscardStagedFiles(const char16_t* folder, const SwitchPlan& plan);
 // Takes back a switch that was interrupted (the old files return, the new ones go) and removes the
 // kept-aside files of a finished one. True when no journal remains: nothing is left to repair.
 bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* reporter);
+// Whether folder may hold a mix of two versions: a journal of a switch that was neither finished
+// nor taken back stands in it, or one that cannot be read now. A mixed client must not be started.
+bool FolderSwitchUnfinished(const char16_t* folder);

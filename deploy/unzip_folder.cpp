@@ -1,6 +1,7 @@
 #include "deploy/unzip_folder.h"
 
 #include <string>
+#include <utility>
 
 #include "archive/archive_reader.h"
 #include "deploy/folder_switch.h"
@@ -17,6 +18,8 @@ struct Unpacking {
   const UnzipReporter* reporter = nullptr;
   EntryNames names;
   SwitchPlan plan;         // the staged files, and the folders made for them
+  StagingJournal staging;  // names each staged file and made folder before it exists
+  HeldFileReports holds;   // files that another program held for a moment
   bool cancelled = false;  // an entry could not be staged: nothing is switched
   // target[0, folderLength) is the folder with its separator; each entry's name follows it.
   char16_t target[kEntryPathCapacity];
@@ -37,6 +40,7 @@ bool Report(const Unpacking& unpacking, std::int32_t index, const char* event, c
 // An entry that should be installed and cannot be staged: the update as a whole is off.
 bool Cancel(Unpacking& unpacking, std::int32_t index, const char* event, const char16_t* name) {
   unpacking.cancelled = true;
+  unpacking.holds.retry = false;  // the update is off: waiting for the next file gains nothing
   return Report(unpacking, index, event, name);
 }
 
@@ -100,19 +104,22 @@ std::uint32_t SubfolderEnd(const Unpacking& unpacking, std::uint32_t length) {
   return 0;
 }
 
-// The folders of target[folderLength, end) that do not exist yet, outermost first: a cancelled
-// update removes them again.
-void RecordMissingFolders(Unpacking& unpacking, std::uint32_t end) {
+// The folders of target[folderLength, end) that do not exist yet, outermost first, each noted in
+// the journal before it is made: a cancelled update, or the next run after a crash, removes them
+// again. False when the journal cannot take them.
+bool RecordMissingFolders(Unpacking& unpacking, std::uint32_t end) {
   for (std::uint32_t i = unpacking.folderLength + 1; i <= end; ++i) {
     if (i < end && !IsPathSeparator(unpacking.target[i])) continue;
     const char16_t kept = unpacking.target[i];
     unpacking.target[i] = 0;
     const bool missing = GetPathAttributes(unpacking.target) == kInvalidAttributes;
     unpacking.target[i] = kept;
-    if (missing) {
-      unpacking.plan.createdFolders.emplace_back(unpacking.target + unpacking.folderLength, unpacking.target + i);
-    }
+    if (!missing) continue;
+    std::u16string made(unpacking.target + unpacking.folderLength, unpacking.target + i);
+    if (!NoteStaging(unpacking.staging, kNoteMadeFolder, made)) return false;
+    unpacking.plan.createdFolders.push_back(std::move(made));
   }
+  return true;
 }
 
 // Holds target[folderLength, end), each folder created where missing; entries of one folder in a
@@ -124,7 +131,7 @@ const char* HoldSubfolders(Unpacking& unpacking, std::uint32_t end) {
   unpacking.held.Clear();
   unpacking.heldEnd = 0;
   if (end >= kEntryFolderCapacity) return kUnzipPathTooLong;
-  RecordMissingFolders(unpacking, end);
+  if (!RecordMissingFolders(unpacking, end)) return kUnzipFolderFailed;
   const FolderHold result = HoldFolders(unpacking.target, unpacking.folderLength, end, true, unpacking.held);
   if (result != FolderHold::Held) {
     unpacking.held.Clear();
@@ -137,10 +144,10 @@ const char* HoldSubfolders(Unpacking& unpacking, std::uint32_t end) {
 
 // The temporary file, new: one that a crashed run left, or a link of that name, is removed first
 // (the name, never what a link leads to).
-PlatformFile CreateTemporary(const Unpacking& unpacking) {
-  PlatformFile file = CreateNewFile(unpacking.temporary, kAttributeNormal);
-  if (IsValidPlatformFile(file) || !DeletePlainFile(unpacking.temporary)) return file;
-  return CreateNewFile(unpacking.temporary, kAttributeNormal);
+PlatformFile CreateTemporary(Unpacking& unpacking, std::int32_t index, const char16_t* name) {
+  PlatformFile file = CreateHeldFile(unpacking.holds, index, name, unpacking.temporary);
+  if (IsValidPlatformFile(file) || !DeleteHeldFile(unpacking.holds, index, name, unpacking.temporary)) return file;
+  return CreateHeldFile(unpacking.holds, index, name, unpacking.temporary);
 }
 
 // The entry's data into its staged file beside the target; the target itself is not touched.
@@ -153,7 +160,10 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
   const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;
   if (folderFailure == kUnzipLinkRefused) return Report(unpacking, index, folderFailure, info.name);
   if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
-  ScopedPlatformFile file(CreateTemporary(unpacking));
+  // A staged file that its journal could not name first is not created.
+  if (!NoteStaging(unpacking.staging, kNoteStagedFile, info.name))
+    return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
+  ScopedPlatformFile file(CreateTemporary(unpacking, index, info.name));
   if (!file.IsValid()) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
 
   const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
@@ -162,8 +172,9 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
     unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index});
     return true;
   }
-  DeletePlainFile(unpacking.temporary);
-  return Cancel(unpacking, index, failure, info.name);
+  Cancel(unpacking, index, failure, info.name);
+  DeleteHeldFile(unpacking.holds, index, info.name, unpacking.temporary);  // else the journal names it
+  return false;
 }
 
 bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
@@ -196,10 +207,17 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   Unpacking unpacking;
   unpacking.reporter = reporter;
   if (archivePath == nullptr || folder == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, u"");
+  unpacking.holds.reporter = reporter;
   RepairInterruptedSwitch(folder, reporter);
   // Opened before the folder is made: an archive that cannot be read leaves no trace at all.
   unpacking.archive = OpenArchive(archivePath, password);
   if (unpacking.archive == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, archivePath);
+  // Over a switch that could not be taken back, or a journal that cannot be read now, nothing is
+  // staged: the journal is the only record of what the folder holds.
+  if (!BeginStaging(folder, reporter, unpacking.staging)) {
+    CloseArchive(unpacking.archive);
+    return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
+  }
 
   // Like every other report, a folder that cannot be made means not everything was installed,
   // even when the archive has no entry that would notice.
@@ -217,11 +235,10 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   CloseArchive(unpacking.archive);
   unpacking.held.Clear();  // a held folder could not be removed
   if (unpacking.cancelled) {
-    DiscardStagedFiles(folder, unpacking.plan);
+    DiscardStagedFiles(unpacking.staging);
     return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
   }
-  if (!unpacking.plan.files.empty() && !SwitchStagedFiles(folder, unpacking.plan, reporter)) {
+  if (!SwitchStagedFiles(unpacking.plan, unpacking.staging))
     return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
-  }
   return allInstalled;
 }

@@ -19,10 +19,13 @@ inline constexpr char kUnzipDataCorrupt[] = "Data Corrupt";            // CRC-32
 inline constexpr char kUnzipPasswordMismatch[] = "Password Mismatch";  // encrypted with another password
 inline constexpr char kUnzipReadFailed[] = "Read Failed";              // data unreadable or not inflatable
 inline constexpr char kUnzipMoveFailed[] = "Move Failed";              // the target is in use, for example
+// Installed, but another program held the file for a moment first (a scanner, for example).
+inline constexpr char kUnzipFileHeld[] = "File Held";
 // About the folder as a whole (index -1, name: the folder).
 inline constexpr char kUnzipUpdateNotApplied[] = "Update Not Applied";    // every file is as it was
 inline constexpr char kUnzipSwitchUndone[] = "Switch Undone";             // an interrupted switch was taken back
 inline constexpr char kUnzipSwitchNotRepaired[] = "Switch Not Repaired";  // some of it could not be, yet
+inline constexpr char kUnzipJournalSetAside[] = "Journal Set Aside";      // it named what no repair can act on
 
 // Where the reports go: the release log, ziptool's output, a test's list. index is the entry's
 // number, or -1 for the archive itself (name: its path) or the target folder (name: the folder);

@@ -37,6 +37,9 @@ PlatformFile CreateFileForWriting(const char16_t* path, std::uint32_t attributes
 // The same, but only as a new file: whatever stands at path already, a link included, makes it fail,
 // so nothing is ever written through an existing name.
 PlatformFile CreateNewFile(const char16_t* path, std::uint32_t attributes);
+// An existing plain file with one name (no link of either kind), for appending: invalid otherwise,
+// so that nothing is ever added to another file through a name that was swapped meanwhile.
+PlatformFile OpenPlainFileForAppending(const char16_t* path);
 // An existing folder that is no link, held open so that it can be neither renamed nor removed (and
 // so replaced by a link) until it is closed: Windows keeps a folder open without delete sharing in
 // place. Invalid when path is missing, no folder, or a reparse point of any kind.
@@ -78,6 +81,8 @@ bool CreateOneFolder(const char16_t* path);
 // Replaces an existing target in one step.
 bool MoveFileOver(const char16_t* from, const char16_t* to);
 bool DeletePlainFile(const char16_t* path);
+// Renames a folder (or file) to a name that does not exist yet; a folder cannot replace anything.
+bool MoveFolder(const char16_t* from, const char16_t* to);
 // Only an empty folder, and never what a link leads to.
 bool RemoveEmptyFolder(const char16_t* path);
 // Creates every missing folder of path[0, end), from position from on: path[0, from) exists or is

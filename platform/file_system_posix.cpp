@@ -7,8 +7,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 
 #include "platform/file_system.h"
+#include "platform/hold_retry.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -100,6 +102,17 @@ PlatformFile OpenPlainFolder(const char16_t* path) {
   return FromDescriptor(open(posixPath.Get(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
 }
 
+PlatformFile OpenPlainFileForAppending(const char16_t* path) {
+  const PosixPath posixPath(path);
+  const int descriptor =
+      posixPath.IsValid() ? open(posixPath.Get(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK) : -1;
+  struct stat status {};
+  if (descriptor >= 0 && fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_nlink == 1)
+    return FromDescriptor(descriptor);
+  if (descriptor >= 0) close(descriptor);
+  return InvalidPlatformFile();
+}
+
 void ClosePlatformFile(PlatformFile file) {
   if (IsValidPlatformFile(file)) close(Descriptor(file));
 }
@@ -187,6 +200,13 @@ bool MoveFileOver(const char16_t* from, const char16_t* to) {
   return fromPath.IsValid() && toPath.IsValid() && std::rename(fromPath.Get(), toPath.Get()) == 0;
 }
 
+bool MoveFolder(const char16_t* from, const char16_t* to) {
+  const PosixPath fromPath(from);
+  const PosixPath toPath(to);
+  return fromPath.IsValid() && toPath.IsValid() &&
+         renameat2(AT_FDCWD, fromPath.Get(), AT_FDCWD, toPath.Get(), RENAME_NOREPLACE) == 0;
+}
+
 bool DeletePlainFile(const char16_t* path) {
   const PosixPath posixPath(path);
   return posixPath.IsValid() && unlink(posixPath.Get()) == 0;
@@ -204,4 +224,16 @@ std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {
   if (needed <= 0) return 0;
   if (static_cast<std::uint32_t>(needed) > capacity) return static_cast<std::uint32_t>(needed);
   return static_cast<std::uint32_t>(Utf8ToUtf16(folder, -1, buffer, static_cast<int>(capacity)) - 1);
+}
+
+// POSIX renames and deletes do not wait for other programs' open files; only a busy device or a
+// running program's file refuses for a while. Permissions are never waited for here.
+bool LastFailureWasHold() { return errno == EBUSY || errno == ETXTBSY; }
+
+void PauseMs(std::uint32_t milliseconds) {
+  const int error = errno;
+  timespec pause{static_cast<time_t>(milliseconds / 1000), static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+  errno = error;
 }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/file_system.h"
+#include "platform/hold_retry.h"
 #include "platform/scoped_handle.h"
 
 namespace {
@@ -30,6 +31,20 @@ PlatformFile CreateFileForWriting(const char16_t* path, std::uint32_t attributes
 
 PlatformFile CreateNewFile(const char16_t* path, std::uint32_t attributes) {
   return CreateFileW(Wide(path), GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+}
+
+PlatformFile OpenPlainFileForAppending(const char16_t* path) {
+  // Opened on a link itself, never on what it leads to; a hard link shows in the count of names.
+  ScopedHandle file(CreateFileW(Wide(path), FILE_APPEND_DATA | SYNCHRONIZE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!file.IsValid() || !GetFileInformationByHandle(file.Get(), &information)) return InvalidPlatformFile();
+  const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  if ((information.dwFileAttributes & notPlain) != 0 || information.nNumberOfLinks != 1) {
+    SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
+    return InvalidPlatformFile();
+  }
+  return file.Release();
 }
 
 PlatformFile OpenPlainFolder(const char16_t* path) {
@@ -101,10 +116,27 @@ bool MoveFileOver(const char16_t* from, const char16_t* to) {
   return MoveFileExW(Wide(from), Wide(to), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
+bool MoveFolder(const char16_t* from, const char16_t* to) { return MoveFileExW(Wide(from), Wide(to), 0) != FALSE; }
+
 bool DeletePlainFile(const char16_t* path) { return DeleteFileW(Wide(path)) != FALSE; }
 
 bool RemoveEmptyFolder(const char16_t* path) { return RemoveDirectoryW(Wide(path)) != FALSE; }
 
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {
   return GetCurrentDirectoryW(capacity, reinterpret_cast<wchar_t*>(buffer));
+}
+
+// A scanner's handle without delete sharing gives a sharing violation; a byte-range lock, a lock
+// violation; a file whose deletion waits for another handle to close (delete pending) refuses to
+// be opened, created or renamed with access denied until it is gone. Access denied also stands
+// for a refusal that no wait changes (an access list); the bound keeps that cost small.
+bool LastFailureWasHold() {
+  const DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
+void PauseMs(std::uint32_t milliseconds) {
+  const DWORD error = GetLastError();  // the failure being waited out stays the one reported
+  Sleep(milliseconds);
+  SetLastError(error);
 }

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <thread>
 
 #include "archive_test_support.h"
 #include "deploy/folder_switch.h"
@@ -399,48 +400,135 @@ TEST(UnzipToFolder, DamagedEntriesAreNeverInstalled) {
 }
 
 // The states a crash leaves during a switch of a.dll and b.dll (installed) and sub/c.dll (new, in
-// a new folder), each made by hand. The next run takes every unfinished one back to the old files,
-// finishes a recorded one, and leaves nothing beside the files.
-TEST(UnzipToFolder, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
-  const std::string journal = "quorvane switch 1\nswitching\nO a.dll\nO b.dll\nN sub/c.dll\nD sub\n";
+// a new folder), or during the staging before it, each made by hand; and journals that another
+// program planted. The next run takes every unfinished switch back to the old files, finishes a
+// recorded one, removes what staging left, acts on every line it can and sets aside a journal that
+// names what it cannot act on; it leaves nothing beside the files and never blocks a later update.
+TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
+  const std::string head = "quorvane switch 1\n";
+  const std::string switching = head + "switching\nO a.dll\nO b.dll\nN sub/c.dll\nD sub\n";
+  const std::vector<std::pair<std::string, std::string>> allSwitched = {
+      {"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}};
+  const std::string folderAtJournal = "/";  // a folder stands at the journal's name
+  enum Outcome { kNothingToSay, kUndone, kSetAside, kUndoneAndSetAside };
   const struct {
     const char* state;
-    std::vector<std::pair<std::string, std::string>> files;  // what the crash left, beside the journal
-    std::vector<std::string> after;                          // a.dll, b.dll, sub/c.dll afterwards
+    std::string journal;
+    std::vector<std::pair<std::string, std::string>> files;  // what was left beside the journal
+    std::string after;                                       // a.dll, b.dll and sub/c.dll afterwards
+    Outcome outcome;
+    std::vector<std::string> alsoLeft;  // beside a.dll, b.dll and sub/c.dll
   } rows[] = {
       {"all staged",
+       switching,
        {{"a.dll", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"b.dll.qvtmp", "B2"}},
-       {"A1", "B1", ""}},
+       "A1B1",
+       kUndone,
+       {}},
       {"one set aside",
+       switching,
        {{"a.dll.qvold", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"b.dll.qvtmp", "B2"}},
-       {"A1", "B1", ""}},
+       "A1B1",
+       kUndone,
+       {}},
       {"one switched",
+       switching,
        {{"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll.qvtmp", "B2"}},
-       {"A1", "B1", ""}},
-      {"all switched",
-       {{"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}},
-       {"A1", "B1", ""}},
-      {"committed", {{"a.dll.qvold", "A1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}}, {"A2", "B2", "C2"}},
+       "A1B1",
+       kUndone,
+       {}},
+      {"all switched", switching, allSwitched, "A1B1", kUndone, {}},
+      {"committed",
+       head + "committed\nK a.dll\nK b.dll\n",
+       {{"a.dll.qvold", "A1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}},
+       "A2B2C2",
+       kNothingToSay,
+       {}},
+      // Killed while staging, before any switch: each staged file and made folder was named first;
+      // a line cut by the kill named nothing that was made.
+      {"staging",
+       head + "staging\nS a.dll\nD extra\nS extra/x030.dat\nS stray.dat\nS stra",
+       {{"a.dll", "A1"},
+        {"b.dll", "B1"},
+        {"a.dll.qvtmp", "A2"},
+        {"extra/x030.dat.qvtmp", "X"},
+        {"stray.dat.qvtmp", "S"}},
+       "A1B1",
+       kNothingToSay,
+       {}},
+      // Planted: what the repair can act on is acted on, the rest is left alone and the journal set aside.
+      {"a line naming a folder as a file",
+       switching + "O plain\n",
+       {allSwitched.begin(), allSwitched.end()},
+       "A1B1",
+       kUndoneAndSetAside,
+       {"plain/", "plain/keep.txt"}},
+      {"a line below a link",
+       switching + "O linked/x.dll\nD linked/inner\n",
+       allSwitched,
+       "A1B1",
+       kUndoneAndSetAside,
+       {}},
+      {"no journal of ours", "garbage\n", {{"a.dll", "A1"}, {"b.dll", "B1"}}, "A1B1", kSetAside, {}},
+      {"a folder at its name",
+       folderAtJournal,
+       {{"a.dll", "A1"}, {"b.dll", "B1"}},
+       "A1B1",
+       kSetAside,
+       {"Quorvane.qvjournal.unusable/", "Quorvane.qvjournal.unusable/x"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.state);
-    const Case crashed("crashed_" + std::to_string(&row - rows));
-    crashed.Put("Quorvane.qvjournal",
-                row.after[0] == "A2" ? "quorvane switch 1\ncommitted\nK a.dll\nK b.dll\n" : journal);
-    for (const auto& file : row.files) {
-      if (file.first.rfind("sub/", 0) == 0) CreateOneFolder((crashed.out + u"/sub").c_str());
-      crashed.Put(file.first, file.second);
+    const Case left("left_" + std::to_string(&row - rows));
+    if (row.journal == folderAtJournal) {
+      left.Put("a.dll", "");
+      CreateOneFolder((left.out + u"/Quorvane.qvjournal").c_str());
+      left.Put("Quorvane.qvjournal/x", "");
+    } else {
+      left.Put("Quorvane.qvjournal", row.journal);
     }
+    for (const auto& file : row.files) {
+      for (const char* folder : {"/sub", "/extra", "/plain"}) CreateOneFolder((left.out + Utf16(folder)).c_str());
+      left.Put(file.first, file.second);
+    }
+    std::vector<std::string> expected = {"a.dll", "b.dll"};
+    if (row.after.size() > 4) expected = {"a.dll", "b.dll", "sub/", "sub/c.dll"};
+    expected.insert(expected.end(), row.alsoLeft.begin(), row.alsoLeft.end());
+    if (row.outcome == kSetAside || row.outcome == kUndoneAndSetAside) {
+      if (row.journal != folderAtJournal) expected.push_back("Quorvane.qvjournal.unusable");
+    }
+    if (std::string(row.state) == "a line naming a folder as a file") left.Put("plain/keep.txt", "");
+#ifndef _WIN32
+    const std::u16string elsewhere = left.parent + u"/elsewhere";
+    CreateOneFolder(elsewhere.c_str());
+    CreateOneFolder((elsewhere + u"/inner").c_str());
+    ASSERT_TRUE(WriteWholeFile(elsewhere + u"/x.dll.qvold", "not ours"));
+    if (std::string(row.state) == "a line below a link") {
+      ASSERT_EQ(symlink("../elsewhere", Utf8(left.out + u"/linked").c_str()), 0);
+      for (const char* seen : {"linked/", "linked/inner/", "linked/x.dll.qvold"}) expected.push_back(seen);
+    }
+#endif
+    std::sort(expected.begin(), expected.end());
+    for (const char* folder : {"/sub", "/extra", "/plain"}) RemoveEmptyFolder((left.out + Utf16(folder)).c_str());
+
     std::vector<std::string> reports;
     const UnzipReporter reporter{CollectReport, &reports};
-    EXPECT_TRUE(RepairInterruptedSwitch(crashed.out.c_str(), &reporter));
-    EXPECT_EQ(reports, row.after[0] == "A2" ? std::vector<std::string>{}
-                                            : std::vector<std::string>{"Switch Undone " + Utf8(crashed.out)});
-    std::vector<std::string> expected = {"a.dll", "b.dll"};
-    if (!row.after[2].empty()) expected = {"a.dll", "b.dll", "sub/", "sub/c.dll"};
-    EXPECT_EQ(ListTree(crashed.out), expected);
-    EXPECT_EQ(crashed.Read("a.dll") + crashed.Read("b.dll"), row.after[0] + row.after[1]);
-    if (!row.after[2].empty()) EXPECT_EQ(crashed.Read("sub/c.dll"), row.after[2]);
+    EXPECT_TRUE(RepairInterruptedSwitch(left.out.c_str(), &reporter));
+
+    std::vector<std::string> said;
+    if (row.outcome == kUndone || row.outcome == kUndoneAndSetAside) said.push_back("Switch Undone " + Utf8(left.out));
+    if (row.outcome == kSetAside || row.outcome == kUndoneAndSetAside)
+      said.push_back("Journal Set Aside " + Utf8(left.out));
+    EXPECT_EQ(reports, said);
+    EXPECT_EQ(ListTree(left.out), expected);
+    EXPECT_EQ(left.Read("a.dll") + left.Read("b.dll") + (row.after.size() > 4 ? left.Read("sub/c.dll") : ""),
+              row.after);
+#ifndef _WIN32
+    EXPECT_EQ(ListTree(elsewhere), (std::vector<std::string>{"inner/", "x.dll.qvold"}));
+#endif
+    // Whatever was left, the next update goes ahead.
+    EXPECT_TRUE(left.UnzipBytes(BuildZip({File("a.dll", "A3")})).allInstalled);
+    EXPECT_EQ(left.Read("a.dll"), "A3");
   }
 }
 
@@ -518,22 +606,41 @@ TEST(UnzipToFolder, NothingIsWrittenThroughALink) {
 #endif
 
 #ifdef _WIN32
-// The client still running: its file is open without sharing, so it cannot be replaced.
-TEST(UnzipToFolder, FileInUseKeepsItsOldContents) {
-  const Case unpacked("in_use");
-  unpacked.Put("client.dll", "old client");
-  {
-    ScopedHandle held(CreateFileW(reinterpret_cast<const wchar_t*>((unpacked.out + u"/client.dll").c_str()),
-                                  GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    const Outcome run = unpacked.UnzipBytes(BuildZip({File("client.dll", "new client"), File("other.dll", "other")}));
-    EXPECT_FALSE(run.allInstalled);
-    EXPECT_EQ(run.reports,
-              (std::vector<std::string>{"Move Failed client.dll", "Update Not Applied " + Utf8(unpacked.out)}));
+// Another program holds the installed file open without sharing: a scanner lets go after a
+// moment, and the update waits for it and arrives whole; the client still running never lets go,
+// so nothing is switched: the other file is not installed either.
+TEST(UnzipToFolder, FileInUseKeepsItsOldContentsUnlessItIsLetGoSoon) {
+  const struct {
+    const char* holder;
+    DWORD letGoAfterMs;  // 0: not before the update ends
+    std::vector<std::string> reports;
+    const char* after;
+  } rows[] = {{"a scanner", 1000, {"File Held client.dll"}, "new client"},
+              {"the running client", 0, {"Move Failed client.dll", "Update Not Applied "}, "old client"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.holder);
+    const Case unpacked(std::string("in_use_") + std::to_string(&row - rows));
+    unpacked.Put("client.dll", "old client");
+    Outcome run;
+    {
+      ScopedHandle held(CreateFileW(reinterpret_cast<const wchar_t*>((unpacked.out + u"/client.dll").c_str()),
+                                    GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(held.IsValid());
+      std::thread letGo([&held, &row] {
+        if (row.letGoAfterMs == 0) return;
+        Sleep(row.letGoAfterMs);
+        held.Reset();
+      });
+      run = unpacked.UnzipBytes(BuildZip({File("client.dll", "new client"), File("other.dll", "other")}));
+      letGo.join();
+    }
+    std::vector<std::string> expected = row.reports;
+    if (row.letGoAfterMs == 0) expected.back() += Utf8(unpacked.out);
+    EXPECT_EQ(run.reports, expected);
+    EXPECT_EQ(unpacked.Read("client.dll"), row.after);
+    EXPECT_EQ(ListTree(unpacked.out), row.letGoAfterMs == 0 ? std::vector<std::string>{"client.dll"}
+                                                            : std::vector<std::string>{"client.dll", "other.dll"});
   }
-  // It cannot be set aside, so nothing is switched: the other file is not installed either.
-  EXPECT_EQ(unpacked.Read("client.dll"), "old client");
-  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"client.dll"}));
 }
 
 // The unpack phase: the client archive below an APPDATA of the test's own, its log lines in order.

@@ -217,11 +217,9 @@ FolderHold HoldParents(ParentHold& hold, const char16_t* folder, const std::u16s
 
 // One run over the folder: the switch of an update, or the repair of what an earlier run left.
 struct SwitchRun {
-  SwitchRun(const char16_t* folderPath, const UnzipReporter* reporter) : folder(folderPath) {
-    reports.reporter = reporter;
-  }
+  SwitchRun(const char16_t* folderPath, HeldFileReports& holds) : folder(folderPath), reports(holds) {}
   const char16_t* folder;
-  HeldFileReports reports;
+  HeldFileReports& reports;
   std::vector<StagedFile>* files = nullptr;
   ParentHold hold;
   bool unusable = false;  // a name led below a link or to a folder: not acted on, the journal goes aside
@@ -493,9 +491,9 @@ bool DeleteHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t
 bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, StagingJournal& journal) {
   journal.folder = folder;
   journal.reporter = reporter;
-  SwitchRun run(folder, reporter);
+  journal.holds.reporter = reporter;
   Journal existing;
-  const JournalRead read = ReadJournal(run.reports, folder, &existing);
+  const JournalRead read = ReadJournal(journal.holds, folder, &existing);
   if (read == JournalRead::None) return true;
   // What the repair before could not settle: a switch not taken back, a journal held or not set aside.
   if (read != JournalRead::Read || existing.state != JournalState::Committed || existing.unusable)
@@ -509,8 +507,7 @@ bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, Staging
 
 bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name) {
   if (journal.broken) return false;
-  HeldFileReports reports;
-  reports.reporter = journal.reporter;
+  HeldFileReports& reports = journal.holds;
   if (!journal.file.IsValid()) {
     // The first note: the journal, with what an earlier run left, replaces the last one whole;
     // then it grows by a line before each file or folder is made.
@@ -539,9 +536,10 @@ bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name)
 
 bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& staging) {
   staging.file.Reset();  // every later version of the journal replaces it whole
-  SwitchRun run(staging.folder, staging.reporter);
+  SwitchRun run(staging.folder, staging.holds);
   run.files = &plan.files;
-  const std::vector<Step> steps = SwitchSteps(plan.files, true);
+  // Nothing to switch (an archive of folders only): only what an earlier run left is cleared.
+  const std::vector<Step> steps = plan.files.empty() ? std::vector<Step>() : SwitchSteps(plan.files, true);
   std::size_t done = 0;
   while (done < steps.size() && DoStep(run, steps[done], plan, staging)) ++done;
   if (done == steps.size()) {
@@ -560,7 +558,8 @@ bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& staging) {
 
 void DiscardStagedFiles(StagingJournal& staging) {
   staging.file.Reset();
-  SwitchRun run(staging.folder, staging.reporter);
+  staging.holds.retry = true;  // the update is off, but what it staged is waited for and removed
+  SwitchRun run(staging.folder, staging.holds);
   if (staging.staged.empty() && staging.folders.empty() && staging.keptAside.empty() &&
       !Exists(PathOf(staging.folder, kUnzipJournalName)))
     return;
@@ -568,7 +567,9 @@ void DiscardStagedFiles(StagingJournal& staging) {
 }
 
 bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* reporter) {
-  SwitchRun run(folder, reporter);
+  HeldFileReports holds;
+  holds.reporter = reporter;
+  SwitchRun run(folder, holds);
   Journal journal;
   const JournalRead read = ReadJournal(run.reports, folder, &journal);
   if (read == JournalRead::None) return true;

@@ -34,12 +34,21 @@ struct SwitchPlan {
   std::vector<std::u16string> createdFolders;  // relative, outermost first: removed when nothing is switched
 };
 
+// Attempts of a file call in the folder, each retried while another program holds the file; a
+// file that needed that is reported once (kUnzipFileHeld). Shared by staging and the switch.
+struct HeldFileReports {
+  const UnzipReporter* reporter = nullptr;
+  bool retry = true;  // false once the update is off: a failure then stands at once
+  std::unordered_set<std::u16string> named;
+};
+
 // The journal of an update while its files are staged. BeginStaging reads what an earlier run
 // left (kept-aside files still to delete are carried on); the journal file itself is created at
 // the first NoteStaging, and every name is noted before its file or folder is made.
 struct StagingJournal {
   const char16_t* folder = nullptr;
   const UnzipReporter* reporter = nullptr;
+  HeldFileReports holds;  // for staging and the switch alike: a file is named once
   ScopedPlatformFile file;
   std::vector<std::u16string> keptAside;  // carried from an earlier switch
   std::vector<std::u16string> staged;     // every staged file noted, staged or not
@@ -70,13 +79,6 @@ bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* report
 // nor taken back stands in it, or one that cannot be read now. A mixed client must not be started.
 bool FolderSwitchUnfinished(const char16_t* folder);
 
-// Attempts of a file call in the folder, each retried while another program holds the file; a
-// file that needed that is reported once (kUnzipFileHeld). Shared by staging and the switch.
-struct HeldFileReports {
-  const UnzipReporter* reporter = nullptr;
-  bool retry = true;  // false once the update is off: a failure then stands at once
-  std::unordered_set<std::u16string> named;
-};
 // index and name say which entry's file it is, for the report.
 bool MoveHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* from,
                   const char16_t* to);

@@ -9,6 +9,7 @@
 #include "install/install_paths.h"
 #include "install/release_names.h"
 #include "platform/ansi_text.h"
+#include "platform/hold_retry.h"
 
 namespace {
 
@@ -55,11 +56,14 @@ void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
   int ret = ReleaseResFile(row.resourceId, row.resourceType, target.get());
   WritePayloadLine(log, ret, count, target.get());
   // Each line reports the attempt before it, so a row that keeps failing leaves 11 lines.
+  std::uint32_t waitedMs = 0;
   while (ret == 0 && count < kPayloadRetries) {
     WritePayloadLine(log, ret, count, target.get());
     ret = ReleaseResFile(row.resourceId, row.resourceType, target.get());
     ++count;
-    Sleep(kPayloadRetryPauseMs);
+    const std::uint32_t pause = NextHoldPauseMs(waitedMs);
+    PauseMs(pause);
+    waitedMs += pause;
   }
 }
 

@@ -6,8 +6,9 @@
 
 #include "deploy/payload_table.h"
 
+// The pauses between the tries grow as for every file the release writes (hold_retry.h): an
+// archive that a scanner holds for a moment is written once it lets go, within about 6.5 s.
 inline constexpr int kPayloadRetries = 10;
-inline constexpr unsigned kPayloadRetryPauseMs = 100;
 
 // log may be null (no log this run); appData is the user's roaming application-data folder. A row
 // whose folder below appData is a link, or whose path would not fit, gets one failed line and no

@@ -4,6 +4,7 @@
 
 #include "install/install_paths.h"
 #include "install/release_names.h"
+#include "platform/hold_retry.h"
 #include "platform/scoped_handle.h"
 
 namespace {
@@ -34,8 +35,10 @@ Replacement Replace(const wchar_t* targetPath, const void* bytes, DWORD size, Wr
   wchar_t temporaryPath[kPathCapacity];
   wsprintfW(temporaryPath, L"%s%s", targetPath, kTemporarySuffix);
 
-  // One that a crashed run left goes first: a link of that name is removed, not followed.
-  DeleteFileW(temporaryPath);
+  // One that a crashed run left goes first: a link of that name is removed, not followed. A scanner
+  // may still hold the one an earlier attempt left: that is waited out, as the move below.
+  HoldRetry deleteRetry;
+  RetryWhileHeld(deleteRetry, [&] { return DeleteFileW(temporaryPath) != FALSE; });
   // Shared for delete only: the move below opens it for delete while this handle still holds it,
   // and no other process can read a half-written archive or write into ours meanwhile.
   ScopedHandle temporary(CreateFileW(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
@@ -46,7 +49,11 @@ Replacement Replace(const wchar_t* targetPath, const void* bytes, DWORD size, Wr
   // Flushed before the move, so that a crash can never leave the new name on missing bytes.
   const bool complete = writeCall(temporary.Get(), bytes, size, &written, nullptr) && written == size &&
                         FlushFileBuffers(temporary.Get());
-  if (complete && MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+  // A scanner opens the new file as soon as it is written; the move waits until it lets go.
+  HoldRetry moveRetry;
+  if (complete && RetryWhileHeld(moveRetry, [&] {
+        return MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+      }))
     return Replacement::Done;
   // Still open with delete sharing: the file goes away when the handle closes.
   DeleteFileW(temporaryPath);

@@ -19,7 +19,6 @@ struct Unpacking {
   EntryNames names;
   SwitchPlan plan;         // the staged files, and the folders made for them
   StagingJournal staging;  // names each staged file and made folder before it exists
-  HeldFileReports holds;   // files that another program held for a moment
   bool cancelled = false;  // an entry could not be staged: nothing is switched
   // target[0, folderLength) is the folder with its separator; each entry's name follows it.
   char16_t target[kEntryPathCapacity];
@@ -40,7 +39,7 @@ bool Report(const Unpacking& unpacking, std::int32_t index, const char* event, c
 // An entry that should be installed and cannot be staged: the update as a whole is off.
 bool Cancel(Unpacking& unpacking, std::int32_t index, const char* event, const char16_t* name) {
   unpacking.cancelled = true;
-  unpacking.holds.retry = false;  // the update is off: waiting for the next file gains nothing
+  unpacking.staging.holds.retry = false;  // the update is off: waiting for the next file gains nothing
   return Report(unpacking, index, event, name);
 }
 
@@ -145,9 +144,10 @@ const char* HoldSubfolders(Unpacking& unpacking, std::uint32_t end) {
 // The temporary file, new: one that a crashed run left, or a link of that name, is removed first
 // (the name, never what a link leads to).
 PlatformFile CreateTemporary(Unpacking& unpacking, std::int32_t index, const char16_t* name) {
-  PlatformFile file = CreateHeldFile(unpacking.holds, index, name, unpacking.temporary);
-  if (IsValidPlatformFile(file) || !DeleteHeldFile(unpacking.holds, index, name, unpacking.temporary)) return file;
-  return CreateHeldFile(unpacking.holds, index, name, unpacking.temporary);
+  PlatformFile file = CreateHeldFile(unpacking.staging.holds, index, name, unpacking.temporary);
+  if (IsValidPlatformFile(file) || !DeleteHeldFile(unpacking.staging.holds, index, name, unpacking.temporary))
+    return file;
+  return CreateHeldFile(unpacking.staging.holds, index, name, unpacking.temporary);
 }
 
 // The entry's data into its staged file beside the target; the target itself is not touched.
@@ -173,7 +173,7 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
     return true;
   }
   Cancel(unpacking, index, failure, info.name);
-  DeleteHeldFile(unpacking.holds, index, info.name, unpacking.temporary);  // else the journal names it
+  DeleteHeldFile(unpacking.staging.holds, index, info.name, unpacking.temporary);  // else the journal names it
   return false;
 }
 
@@ -207,7 +207,6 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   Unpacking unpacking;
   unpacking.reporter = reporter;
   if (archivePath == nullptr || folder == nullptr) return Report(unpacking, -1, kUnzipOpenFailed, u"");
-  unpacking.holds.reporter = reporter;
   RepairInterruptedSwitch(folder, reporter);
   // Opened before the folder is made: an archive that cannot be read leaves no trace at all.
   unpacking.archive = OpenArchive(archivePath, password);

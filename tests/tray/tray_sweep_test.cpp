@@ -259,10 +259,9 @@ INSTANTIATE_TEST_SUITE_P(Shells, TraySweepLayout, ::testing::ValuesIn(kCases),
 
 // The sweep's bound (tray_sweep.cpp): a toolbar that does not answer a move within 250 ms gets no
 // more moves. The stand-in's hung toolbar answers again after 600 ms, so moves sent to it after its
-// time-out would show in the record: a sweep without time-outs, or with one beyond 600 ms, would
-// wait for the hung toolbar and then send it its whole row; one that never came back would meet
-// the hang guard (30 s). The time a sweep takes is shown, not checked: it grows with the machine's
-// load (Wine's cross-process sends take up to about 10 ms each on a busy two-core machine).
+// time-out would show in the record: a sweep without time-outs would wait for the hung toolbar and
+// then send it its whole row; one that never came back would meet the hang guard (30 s). Its time
+// grows with the machine's load, so it is shown, not checked.
 
 TEST(TraySweepHang, HungTaskbarToolbarIsLeftAndTheOverflowToolbarIsStillSwept) {
   SweepOutcome outcome = SweepStandIn(

@@ -16,7 +16,7 @@
 # (empty: the machine's own), so a test never reads the real ones.
 
 APT_RETRY_PAUSES=${APT_RETRY_PAUSES:-10 20 30 60}
-APT_LEFT_OUT=${APT_LEFT_OUT:-}
+APT_LEFT_OUT='' # suites left out by an earlier apt_install of this script
 
 apt_say() {
   local me=${0##*/}
@@ -100,7 +100,7 @@ apt_list_without() {
 apt_stop() {
   apt_stopped=1
   apt_say "STOPPED: could not install ${apt_packages[*]}: $1."
-  [ ! -s "$apt_tmp/install.log" ] || grep -vE '^(Reading|Building|$)' "$apt_tmp/install.log" | tail -n 25 | sed 's/^/    /' >&2
+  [ ! -s "$apt_tmp/install.log" ] || grep -vE '^(Reading|Building|$)' "$apt_tmp/install.log" | tail -n 25 | sed 's/^/    /' >&2 || true
   apt_say "$2; then run $0 again."
   exit 1
 }

@@ -22,14 +22,18 @@ if(NOT CMAKE_CROSSCOMPILING)
 endif()
 
 set(host_tools ${CMAKE_BINARY_DIR}/host-tools)
-if(NOT EXISTS ${host_tools}/CMakeCache.txt)
+if(EXISTS ${host_tools}/CMakeCache.txt)
+  load_cache(${host_tools} READ_WITH_PREFIX host_ QUORVANE_WARNINGS_AS_ERRORS)
+endif()
+# The host build compiles our code too, so it treats warnings as this build does.
+if(NOT EXISTS ${host_tools}/CMakeCache.txt OR NOT "${host_QUORVANE_WARNINGS_AS_ERRORS}" STREQUAL "${QUORVANE_WARNINGS_AS_ERRORS}")
   message(STATUS "Configuring the host tools in ${host_tools}")
   # The cross toolchain must reach the host build neither through the cache nor the environment:
   # a first configuration puts the cross compilers into CC and CXX while it runs.
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env --unset=CMAKE_TOOLCHAIN_FILE --unset=CC --unset=CXX --unset=RC
             ${CMAKE_COMMAND} -S ${PROJECT_SOURCE_DIR} -B ${host_tools} -G ${CMAKE_GENERATOR}
-            -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TOOLS_ONLY=ON
+            -DCMAKE_BUILD_TYPE=Release -DQUORVANE_TOOLS_ONLY=ON -DQUORVANE_WARNINGS_AS_ERRORS=${QUORVANE_WARNINGS_AS_ERRORS}
     RESULT_VARIABLE host_result
     OUTPUT_VARIABLE host_output
     ERROR_VARIABLE host_output)

@@ -8,7 +8,9 @@
 // request arrives, just before it exits (e.g. "QuorvaneSoftware.started"). Each record is UTF-8
 // text of three lines ending in CR LF: the decimal process id, the full path of the executable,
 // and the folder it was started in (its working folder).
-// A record is replaced on every start; a failure to write it does not stop the program.
+// A record is replaced on every start, whole: it is written under a temporary name beside it and
+// then renamed into place, so a reader that finds it finds all three lines. A failure to write it
+// does not stop the program.
 //
 // Built twice: as QuorvaneSoftware.exe (class "Qel_Rw_Soft_UI") and, with
 // QUORVANE_SAMPLE_SECOND_CLIENT defined, as QelSoftClient.exe (class "Qel_Rw_Tolu_UI").
@@ -28,6 +30,9 @@ constexpr wchar_t kWindowClass[] = L"Qel_Rw_Soft_UI";
 constexpr UINT kCloseRequestMessage = WM_USER + 600;  // 0x0658
 constexpr DWORD kLongPathCapacity = 32768;            // the longest path Windows hands back
 constexpr DWORD kSuffixCapacity = 16;
+constexpr DWORD kPartialSuffixCapacity = 16;  // ".4294967295.part"
+constexpr int kReplaceAttempts = 250;         // 5 s in all
+constexpr DWORD kReplacePauseMs = 20;
 
 // Fills record with the executable's path, its extension replaced by suffix
 // ("C:\dir\QuorvaneSoftware.exe" -> "C:\dir\QuorvaneSoftware.started"); the executable's own path
@@ -56,6 +61,37 @@ bool AppendLine(char* content, int capacity, int& length, const wchar_t* text) {
   return true;
 }
 
+// record + ".<process id>.part": each process writes its own, so two clients that start side by
+// side never write into one file.
+void PartialPath(const wchar_t* record, wchar_t* partial) {
+  wchar_t digits[16];
+  int count = 0;
+  for (DWORD id = GetCurrentProcessId(); id != 0 || count == 0; id /= 10) digits[count++] = wchar_t(L'0' + id % 10);
+  lstrcpyW(partial, record);
+  wchar_t* at = partial + lstrlenW(partial);
+  *at++ = L'.';
+  while (count > 0) *at++ = digits[--count];
+  lstrcpyW(at, L".part");
+}
+
+bool WriteWholeFile(const wchar_t* path, const char* content, DWORD length) {
+  ScopedHandle file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  return file.IsValid() && WriteFile(file.Get(), content, length, &written, nullptr) && written == length;
+}
+
+// Windows refuses to replace a file that another process has open, even one that shares deletion:
+// a test reading the earlier record holds it for a moment, so the rename is tried again for a while.
+bool ReplaceWithPartial(const wchar_t* partial, const wchar_t* record) {
+  for (int attempt = 0; attempt < kReplaceAttempts; ++attempt) {
+    if (MoveFileExW(partial, record, MOVEFILE_REPLACE_EXISTING)) return true;
+    const DWORD error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) return false;
+    Sleep(kReplacePauseMs);
+  }
+  return false;
+}
+
 // The record: "<process id>\r\n<executable path>\r\n<working folder>\r\n" in UTF-8.
 void WriteRecord(const wchar_t* suffix) {
   static wchar_t executable[kLongPathCapacity];
@@ -69,11 +105,10 @@ void WriteRecord(const wchar_t* suffix) {
   if (!AppendLine(content, sizeof content, length, executable) ||
       !AppendLine(content, sizeof content, length, workingFolder))
     return;
-  ScopedHandle file(
-      CreateFileW(record, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.IsValid()) return;
-  DWORD written = 0;
-  WriteFile(file.Get(), content, static_cast<DWORD>(length), &written, nullptr);
+  static wchar_t partial[kLongPathCapacity + kPartialSuffixCapacity];
+  PartialPath(record, partial);
+  if (!WriteWholeFile(partial, content, static_cast<DWORD>(length)) || !ReplaceWithPartial(partial, record))
+    DeleteFileW(partial);
 }
 
 LRESULT CALLBACK ClientWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

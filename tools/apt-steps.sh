@@ -7,12 +7,16 @@
 # install without the failing suites, from a private copy of the sources: the machine's own
 # configuration stays as it is.
 #
-# apt_install [apt-get install options...] -- packages...   status 0 only when they got installed.
+# apt_install [apt-get install options...] -- packages...   status 0 only when they got installed;
+# any other end prints a line with "STOPPED:" and the cause. A suite left out once stays out of the
+# later apt_install calls of the same script (APT_LEFT_OUT), which install from the private copy at
+# once: the mirror would not deliver its index a few minutes later either.
 # APT_RETRY_PAUSES: seconds between update tries (two minutes in all); APT_RETRY_PAUSE_SCALE
 # multiplies them (0 in tests). APT_STEPS_ROOT: where etc/apt and var/lib/apt/lists are read
 # (empty: the machine's own), so a test never reads the real ones.
 
 APT_RETRY_PAUSES=${APT_RETRY_PAUSES:-10 20 30 60}
+APT_LEFT_OUT='' # suites left out by an earlier apt_install of this script
 
 apt_say() {
   local me=${0##*/}
@@ -94,14 +98,39 @@ apt_list_without() {
 
 # apt_stop CAUSE WHAT-TO-DO: ends apt_install with what apt-get said last in between.
 apt_stop() {
+  apt_stopped=1
   apt_say "STOPPED: could not install ${apt_packages[*]}: $1."
-  [ ! -s "$apt_tmp/install.log" ] || grep -vE '^(Reading|Building|$)' "$apt_tmp/install.log" | tail -n 25 | sed 's/^/    /' >&2
+  [ ! -s "$apt_tmp/install.log" ] || grep -vE '^(Reading|Building|$)' "$apt_tmp/install.log" | tail -n 25 | sed 's/^/    /' >&2 || true
   apt_say "$2; then run $0 again."
   exit 1
 }
 
+# apt_exit STATUS: the end of every apt_install, also through set -e or a signal: its temporary
+# folder goes, and an end that did not say why says so now.
+apt_exit() {
+  rm -rf "$apt_tmp"
+  [ "$1" = 0 ] || rm -f "$apt_carry"
+  [ "$1" = 0 ] || [ -n "$apt_stopped" ] || apt_say "STOPPED: could not install ${apt_packages[*]}:" \
+    "$([ "$1" -gt 128 ] && echo "interrupted" || echo "a step failed unexpectedly (status $1)"); run $0 again."
+}
+
+# The step runs as a plain command, so that it stops at a failing command where the caller does
+# (set -e): behind "||" the shell would ignore set -e in it.
+apt_install() {
+  apt_carry=$(mktemp "${TMPDIR:-/tmp}/apt-left-out.XXXXXX") || {
+    apt_say "STOPPED: could not install the packages: no temporary file in ${TMPDIR:-/tmp}."
+    return 1
+  }
+  apt_install_step "$@"
+  local status=$?
+  [ ! -f "$apt_carry" ] || APT_LEFT_OUT=$(cat "$apt_carry")
+  rm -f "$apt_carry"
+  return "$status"
+}
+
 # A subshell, so that its trap removes the temporary folder without touching the caller's traps.
-apt_install() (
+# The suites it leaves out go to the file apt_carry, for the next apt_install; on failure it goes.
+apt_install_step() (
   apt_options=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do
     apt_options+=("$1")
@@ -109,34 +138,44 @@ apt_install() (
   done
   shift || true
   apt_packages=("$@")
-  apt_tmp=$(mktemp -d "${TMPDIR:-/tmp}/apt-steps.XXXXXX")
-  trap 'rm -rf "$apt_tmp"' EXIT
+  apt_stopped='' apt_tmp=''
+  trap 'apt_exit $?' EXIT
   trap 'exit 130' INT TERM HUP
+  printf '%s' "$APT_LEFT_OUT" >"$apt_carry"
+  apt_tmp=$(mktemp -d "${TMPDIR:-/tmp}/apt-steps.XXXXXX") || apt_stop "no temporary folder in ${TMPDIR:-/tmp}" "Make room there"
   chmod 755 "$apt_tmp" # apt downloads as user _apt
-  if apt_update; then
+  if [ -n "$APT_LEFT_OUT" ]; then
+    suites=$APT_LEFT_OUT
+    why="an earlier step of this run could not fetch its index"
+    tried="without $suites"
+    apt_say "WARNING: installing without $suites this once, since $why; the machine's sources stay as they are."
+  else
+    if apt_update; then
+      apt_run_install && exit 0
+      apt_stop "apt-get install failed although every package index is current" "Fix the cause above"
+    fi
+    failed=$apt_failed
+    suites=$(awk -F'\t' '$1 != "" && !seen[$1]++ { printf "%s%s", sep, $1; sep = " " }' <<<"$failed")
+    printf '%s' "$suites" >"$apt_carry"
     apt_run_install && exit 0
-    apt_stop "apt-get install failed although every package index is current" "Fix the cause above"
+    [ -n "$suites" ] || apt_stop "apt-get update failed (see above), and with the indexes at hand the install failed too" \
+      "Check the network and the sources in /etc/apt"
+    why=$(awk -F'\t' '$1 != "" { printf "%s%s of %s: %s", sep, $2, $1, $3; sep = "; " }' <<<"$failed")
+    apt_say "WARNING: installing without $suites this once: the mirror did not deliver an index ($why)," \
+      "and with the indexes at hand the install failed. The machine's sources stay as they are; updates" \
+      "from $suites come with the next 'apt-get update && apt-get upgrade' once the mirror is in sync."
+    tried="both with the indexes at hand and without $suites"
   fi
-  failed=$apt_failed
-  apt_run_install && exit 0
-  suites=$(cut -f1 <<<"$failed" | grep . | sort -u | tr '\n' ' ')
-  suites=${suites% }
-  [ -n "$suites" ] || apt_stop "apt-get update failed (see above), and with the indexes at hand the install failed too" \
-    "Check the network and the sources in /etc/apt"
-  why=$(awk -F'\t' '$1 != "" { printf "%s%s of %s: %s", sep, $2, $1, $3; sep = "; " }' <<<"$failed")
   mkdir "$apt_tmp/sources" "$apt_tmp/lists"
   apt_sources_without "$suites" "$apt_tmp/sources"
   grep -rqiE '^(deb(-src)?[[:space:]]|suites:[[:space:]]*[^[:space:]])' "$apt_tmp/sources" ||
     apt_stop "no suite's index could be fetched ($why)" "Check the network and the sources in /etc/apt"
-  apt_say "WARNING: installing without $suites this once: the mirror did not deliver an index ($why)," \
-    "and with the indexes at hand the install failed. The machine's sources stay as they are; updates" \
-    "from $suites come with the next 'apt-get update && apt-get upgrade' once the mirror is in sync."
   # The indexes already fetched spare the download; apt removes those of the left-out suites.
   find "${APT_STEPS_ROOT:-}/var/lib/apt/lists" -maxdepth 1 -type f -name '*_*' -exec cp -p -t "$apt_tmp/lists" {} + 2>/dev/null || true
   private=(-o Dir::Etc::sourcelist=/dev/null -o "Dir::Etc::sourceparts=$apt_tmp/sources"
     -o "Dir::State::Lists=$apt_tmp/lists" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=)
   apt_update "${private[@]}" || true # the install tells whether what came is enough
   apt_run_install "${private[@]}" && exit 0
-  apt_stop "the mirror did not deliver an index ($why), and the install failed both with the indexes at hand and without $suites" \
+  apt_stop "the mirror did not deliver an index ($why), and the install failed $tried" \
     "The mirror is probably mid-sync: wait a few minutes"
 )

@@ -25,7 +25,7 @@ std::string Utf8(const std::wstring& text) {
   return utf8;
 }
 
-// The record appears in two steps (created, then written): wait for the whole expected text.
+// The record appears whole, but may replace an earlier one: wait for the expected text.
 std::string WaitForRecord(const std::wstring& path, const std::string& expected, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   std::string content;
@@ -108,13 +108,21 @@ TEST_F(SampleClient, RecordsItsStartAndClosesOnlyOnTheExactRequest) {
   }
 }
 
-TEST_F(SampleClient, ReplacesTheRecordOfAnEarlierRun) {
+// Written in place, the record was empty for a moment, and a reader could find it so. Written under
+// another name and renamed, it needs no write access to the earlier record, which a reader may hold.
+TEST_F(SampleClient, ReplacesTheRecordOfAnEarlierRunWithoutWritingInPlace) {
   const std::wstring executable = folder_ + L"\\QuorvaneSoftware.exe";
   const std::wstring started = folder_ + L"\\QuorvaneSoftware.started";
   ASSERT_TRUE(CopyFileTo(BuildArtifact(L"sample/QuorvaneSoftware.exe"), executable));
   ASSERT_TRUE(WriteFileBytes(started, std::string(4000, 'x') + "\r\n"));
+  ScopedHandle reader(CreateFileW(started.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(reader.IsValid());
   ChildProcess client;
   ASSERT_TRUE(client.Start(executable));
+  ASSERT_NE(WaitForWindowClass(kPrograms[0].windowClass, 20000), nullptr);
+  Sleep(500);  // the record is written right after the window: the client tries while it is held
+  reader.Reset();
   const std::string record = std::to_string(client.Id()) + "\r\n" + Utf8(executable) + "\r\n" + WorkingFolder();
   EXPECT_EQ(WaitForRecord(started, record, 20000), record);
 }

@@ -11,7 +11,10 @@ cat >"$tmp/bin/apt-get" <<'FAKE'
 parts=
 for arg; do case $arg in Dir::Etc::sourceparts=*) parts=${arg#*=} ;; update | install) verb=$arg ;; esac; done
 echo "$verb:$parts" >>"$CALLS"
-if [ "$verb" = update ] && [ -z "$parts" ]; then
+if [ "$verb" = update ] && [ -n "${SILENT:-}" ]; then
+  echo "E: Could not get lock /var/lib/apt/lists/lock. It is held by process 4242 (apt-get)" >&2
+  exit 100
+elif [ "$verb" = update ] && [ -z "$parts" ]; then
   echo "E: Failed to fetch http://deb.debian.org/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress? [IP: 192.0.2.1 80]" >&2
   exit 100
 fi
@@ -32,11 +35,11 @@ failures=0
 check() { # check WHAT STATUS
   if [ "$2" = 0 ]; then echo "ok: $1"; else echo "FAILED: $1" && failures=$((failures + 1)); fi
 }
-(set -e; apt_install -y -- hello) 2>"$tmp/err"
+(set -e; apt_install -y -- hello && apt_install -y -t bookworm-backports -- qemu-user-static) 2>"$tmp/err"
 status=$?
 cat "$tmp/err"
 [ "$(grep -c '^update:$' "$tmp/calls")" = 5 ]
-check "the update is tried five times" $?
+check "the update is tried five times, and the next step leaves the failing suite out at once" $?
 grep -q 'WARNING: installing without bookworm-security ' "$tmp/err"
 check "the warning names the suite left out" $?
 [ "$status" = 0 ] && tail -n 1 "$tmp/calls" | grep -q '^install:/'
@@ -48,5 +51,10 @@ check "the temporary folder is gone" $?
 status=$?
 [ "$status" != 0 ] && grep -q 'STOPPED: .* of bookworm-security: .*Mirror sync' "$tmp/err"
 check "a failing fallback fails the step and names the cause" $?
+
+(set -e; SILENT=1 apt_install -y -- hello) 2>"$tmp/err"
+status=$?
+[ "$status" != 0 ] && grep -q 'STOPPED: .*the install failed too' "$tmp/err"
+check "an update failing without naming an index stops with a message" $?
 [ $failures = 0 ] && echo "apt_steps_test: all passed" || echo "apt_steps_test: $failures FAILED"
 [ $failures = 0 ]

@@ -227,10 +227,17 @@ HWND WaitForWindowClass(const wchar_t* className, DWORD timeoutMs) {
   }
 }
 
+// Opening without sharing write access fails (a sharing violation) while a writer has it open.
+bool NoWriterHolds(const std::wstring& path) {
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.IsValid();
+}
+
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
-    if (PathExists(path)) return true;
+    if (NoWriterHolds(path)) return true;
     if (GetTickCount64() >= deadline) return false;
     Sleep(20);
   }

@@ -80,7 +80,9 @@ long RunToEnd(const std::wstring& program, DWORD timeoutMs, const std::wstring& 
 
 // Polls until FindWindowW(className) answers a window or timeoutMs passes.
 HWND WaitForWindowClass(const wchar_t* className, DWORD timeoutMs);
-// Polls until the file exists or timeoutMs passes.
+// Polls until the file exists and no process holds it open for writing, or timeoutMs passes: a
+// file that another process creates and then writes is whole only once its writer has closed it.
+// (The programs of this suite write their records under another name and rename them into place.)
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
 
 // One line of the release log. A milestone line reads "YYYY-MM-DD hh:mm:ss.mmm:  message ErrorCode:N"

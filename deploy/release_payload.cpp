@@ -31,7 +31,7 @@ bool BuildTarget(std::unique_ptr<wchar_t[]>& target, const wchar_t* appData, con
   return length + std::wcslen(kTemporarySuffix) < kPathCapacity;
 }
 
-void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
+bool ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
   std::unique_ptr<wchar_t[]> target;
   const bool fits = BuildTarget(target, appData, row);
   // The target's folders, created where missing and held while the row is written; one that is
@@ -48,7 +48,7 @@ void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
   }
   if (!folderHeld) {
     WritePayloadLine(log, 0, 0, target.get());
-    return;
+    return false;
   }
 
   int count = 0;
@@ -61,17 +61,20 @@ void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
     ++count;
     Sleep(kPayloadRetryPauseMs);
   }
+  return ret != 0;
 }
 
 }  // namespace
 
-void ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table) {
+bool ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table) {
+  bool allWritten = true;
   for (const PayloadEntry* row = table; row->relativePath != nullptr; ++row) {
-    if (row->releaseMode == kReleaseModeOnRelease) ReleaseRow(log, appData, *row);
+    if (row->releaseMode == kReleaseModeOnRelease && !ReleaseRow(log, appData, *row)) allWritten = false;
   }
+  return allWritten;
 }
 
-void ReleasePayload(FILE* log, const wchar_t* appData) {
+bool ReleasePayload(FILE* log, const wchar_t* appData) {
   // The skin archive goes first, whether or not its new copy can be written; a missing one is fine.
   // Only from a plain install root: deleting through a link would remove another folder's file.
   wchar_t skinArchive[kPathCapacity];
@@ -80,5 +83,5 @@ void ReleasePayload(FILE* log, const wchar_t* appData) {
   if (BuildInstallPath(skinArchive, appData, kSkinArchive) && BuildInstallPath(root, appData, nullptr) &&
       PinFolders(appData, root, MissingFolders::Refused, pins))
     DeleteFileW(skinArchive);
-  ReleasePayloadRows(log, appData, PayloadTable);
+  return ReleasePayloadRows(log, appData, PayloadTable);
 }

@@ -1,6 +1,10 @@
 // Entry point of the release tool: a GUI program that never shows a window.
 #include <windows.h>
 
+#include <csignal>
+#include <cstdlib>
+
+#include "app/release_lock.h"
 #include "app/release_sequence.h"
 #include "platform/system_function.h"
 #include "process/tray_sweep.h"
@@ -13,6 +17,19 @@ constexpr int kLargeIcon = 107;
 constexpr int kSmallIcon = 108;
 constexpr int kMenu = 109;
 constexpr int kStringCapacity = 100;
+
+// A test build waits less for another release, so that a test can see it give up; the shipped tool
+// reads no arguments and no configuration, so only a build can change it.
+#ifdef QUORVANE_TEST_OTHER_RELEASE_WAIT_MS
+constexpr DWORD kWaitForOtherRelease = QUORVANE_TEST_OTHER_RELEASE_WAIT_MS;
+#else
+constexpr DWORD kWaitForOtherRelease = kOtherReleaseWaitMs;
+#endif
+
+// The C runtime's abort (after an allocation failed, for instance) ends the process with 3, which
+// a caller reads as "a client process survived the stop phase". It ends with 1 instead, the status
+// the release itself never gives.
+void EndAbortedRun(int) { std::_Exit(1); }
 
 // From now on a DLL loaded by name (by this tool, or by Windows and the shell on its behalf) comes
 // from the system folder only, never from the tool's own folder (often a Downloads folder) or the
@@ -53,11 +70,12 @@ void RegisterReleaseToolClass(HINSTANCE instance, const wchar_t* className) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   RestrictDllSearchToSystemFolder();  // first: before anything can load a DLL by name
+  std::signal(SIGABRT, EndAbortedRun);
   DeclareDpiAwareness();
   wchar_t title[kStringCapacity] = L"";
   wchar_t className[kStringCapacity] = L"";
   LoadStringW(instance, kTitleString, title, kStringCapacity);
   LoadStringW(instance, kWindowClassString, className, kStringCapacity);
   RegisterReleaseToolClass(instance, className);
-  OnReleaseFile();
+  OnReleaseFile(kWaitForOtherRelease);
 }

@@ -9,9 +9,12 @@
 #include <cstring>
 #include <memory>
 
+#include "app/release_lock.h"
+#include "deploy/folder_switch.h"
 #include "deploy/release_payload.h"
 #include "deploy/resource_writer.h"
 #include "deploy/unpack_client_archive.h"
+#include "install/exit_status.h"
 #include "install/install_paths.h"
 #include "install/release_log.h"
 #include "install/release_names.h"
@@ -54,16 +57,69 @@ void WriteToolPathFile(const wchar_t* toolPathFile, const wchar_t* ownPath, bool
 }
 
 // Through shell32 looked up at run time: imported, it would be mapped with its dependencies before
-// the DLL search is restricted (see LoadSystemLibrary).
-void LaunchClient(const wchar_t* clientPath, const wchar_t* workingFolder) {
+// the DLL search is restricted (see LoadSystemLibrary). True when the shell started the program
+// (an answer above 32).
+bool LaunchClient(const wchar_t* clientPath, const wchar_t* workingFolder) {
   using ShellExecuteCall = HINSTANCE(WINAPI*)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
   const auto shellExecute = LookUpFunction<ShellExecuteCall>(LoadSystemLibrary(L"shell32.dll"), "ShellExecuteW");
-  if (shellExecute != nullptr) shellExecute(nullptr, kLaunchVerb, clientPath, nullptr, workingFolder, SW_SHOWNORMAL);
+  if (shellExecute == nullptr) return false;
+  const HINSTANCE started = shellExecute(nullptr, kLaunchVerb, clientPath, nullptr, workingFolder, SW_SHOWNORMAL);
+  return reinterpret_cast<INT_PTR>(started) > 32;
+}
+
+// The one line of a copy that waited in vain for another release, added to the log of that
+// release: replaced, as every run's log is at its start, it would lose what that release wrote.
+// Nothing else is touched, and without a log or an install root held as plain folders, nothing.
+void NoteAnotherReleaseRunning() {
+  wchar_t appData[kPathCapacity];
+  wchar_t root[kPathCapacity];
+  wchar_t logPath[kPathCapacity];
+  FolderPins pins;
+  if (!GetAppDataPath(appData) || !BuildInstallPath(root, appData, nullptr) ||
+      !BuildInstallPath(logPath, appData, kLogFile) || !PinFolders(appData, root, MissingFolders::Refused, pins))
+    return;
+  FILE* log = OpenLogToAppend(logPath);
+  WriteLog(log, "OnReleaseFile Another Release Running");
+  CloseLog(log);
+}
+
+// The unpack phase and the launch: what the install root holds now decides whether the client may
+// be started, and the status of the release.
+int UnpackAndLaunch(FILE* log, const wchar_t* appData, const wchar_t* root, bool payloadWritten) {
+  const bool updateApplied = UnpackClientArchive(log, appData);
+  wchar_t clientPath[kPathCapacity];
+  wchar_t toolPathFile[kPathCapacity];
+  BuildInstallPath(clientPath, appData, kClientExecutableFile);
+  BuildInstallPath(toolPathFile, appData, kToolPathFile);
+  // A path cut at the buffer's end would name another file: then no tool-path file is written.
+  wchar_t ownPath[kPathCapacity];
+  const DWORD ownLength = GetModuleFileNameW(nullptr, ownPath, kPathCapacity);
+  WriteToolPathFile(toolPathFile, ownPath, ownLength > 0 && ownLength < kPathCapacity);
+
+  // A switch that could neither finish nor be taken back leaves a mix of two versions: started,
+  // such a client would fail in ways nobody could explain. The next release repairs the folder.
+  if (FolderSwitchUnfinished(reinterpret_cast<const char16_t*>(root))) {
+    WriteLog(log, "OnReleaseFile Client Not Started");
+    return kExitClientMixed;
+  }
+  // The install root as the client's working folder: its relative paths and its DLL search
+  // then never reach the folder this tool was started from (Downloads, for instance).
+  const bool started = LaunchClient(clientPath, root);
+  if (!payloadWritten || !updateApplied) return kExitUpdateNotApplied;
+  return started ? kExitReleased : kExitClientNotStarted;
 }
 
 }  // namespace
 
-void OnReleaseFile() {
+void OnReleaseFile(DWORD otherReleaseWaitMs) {
+  // Held until the process ends, from before anything is stopped or written: a second copy that
+  // ran meanwhile would take this one's switch for an interrupted one and take it back.
+  ScopedHandle releaseLock;
+  if (!TakeReleaseLock(otherReleaseWaitMs, releaseLock)) {
+    NoteAnotherReleaseRunning();
+    std::exit(kExitAnotherRelease);
+  }
+  SetLastError(ERROR_SUCCESS);  // the error codes of the log's lines stay those of the release's own calls
   Sleep(300);
 
   // Everything the release will write is settled before anything is stopped: without APPDATA, with
@@ -75,18 +131,9 @@ void OnReleaseFile() {
   FolderPins pins;
   const bool rootPlain = haveRoot && PinFolders(appData, root, MissingFolders::Allowed, pins);
   const bool rootUsable = rootPlain && InstallPathsFit(appData);
-  wchar_t clientPath[kPathCapacity];
   wchar_t logPath[kPathCapacity];
-  wchar_t toolPathFile[kPathCapacity];
-  BuildInstallPath(clientPath, appData, kClientExecutableFile);
-  BuildInstallPath(toolPathFile, appData, kToolPathFile);
   // The log only in an install root that exists and is held: a first run has none.
   const bool rootHeld = haveRoot && pins.count == 2;
-
-  // A path cut at the buffer's end would name another file: then no tool-path file is written.
-  wchar_t ownPath[kPathCapacity];
-  const DWORD ownLength = GetModuleFileNameW(nullptr, ownPath, kPathCapacity);
-  const bool haveOwnPath = ownLength > 0 && ownLength < kPathCapacity;
 
   const ULONGLONG startMark = GetTickCount64();
 
@@ -94,6 +141,7 @@ void OnReleaseFile() {
   if (rootHeld && BuildInstallPath(logPath, appData, kLogFile)) log = OpenLog(logPath);
   WriteLog(log, "OnReleaseFile Begin");
 
+  int status = kExitInstallRootRefused;
   if (!rootUsable) {
     WriteLog(log, kRootRefusedMessage);
   } else {
@@ -110,18 +158,16 @@ void OnReleaseFile() {
 
     WriteLog(log, "OnReleaseFile Close Replace File");
 
+    status = kExitClientStillRunning;
     if (releaseAllowed) {
-      ReleasePayload(log, appData);
+      const bool payloadWritten = ReleasePayload(log, appData);
       // Created by the payload phase on a first run; held from here on either way.
       pins.Clear();
       if (PinFolders(appData, root, MissingFolders::Refused, pins)) {
-        UnpackClientArchive(log, appData);
-        WriteToolPathFile(toolPathFile, ownPath, haveOwnPath);
-        // The install root as the client's working folder: its relative paths and its DLL search
-        // then never reach the folder this tool was started from (Downloads, for instance).
-        LaunchClient(clientPath, root);
+        status = UnpackAndLaunch(log, appData, root, payloadWritten);
       } else {
         WriteLog(log, kRootRefusedMessage);
+        status = kExitInstallRootRefused;
       }
     }
   }
@@ -129,5 +175,6 @@ void OnReleaseFile() {
   WriteLog(log, "OnReleaseFile Client Run");
   WriteLog(log, "OnReleaseFile End");
   CloseLog(log);
-  std::exit(0);
+  ReturnReleaseLock(releaseLock);
+  std::exit(status);
 }

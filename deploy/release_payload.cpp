@@ -32,7 +32,7 @@ bool BuildTarget(std::unique_ptr<wchar_t[]>& target, const wchar_t* appData, con
   return length + std::wcslen(kTemporarySuffix) < kPathCapacity;
 }
 
-void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
+bool ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
   std::unique_ptr<wchar_t[]> target;
   const bool fits = BuildTarget(target, appData, row);
   // The target's folders, created where missing and held while the row is written; one that is
@@ -49,7 +49,7 @@ void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
   }
   if (!folderHeld) {
     WritePayloadLine(log, 0, 0, target.get());
-    return;
+    return false;
   }
 
   int count = 0;
@@ -65,17 +65,20 @@ void ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
     PauseMs(pause);
     waitedMs += pause;
   }
+  return ret != 0;
 }
 
 }  // namespace
 
-void ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table) {
+bool ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table) {
+  bool allWritten = true;
   for (const PayloadEntry* row = table; row->relativePath != nullptr; ++row) {
-    if (row->releaseMode == kReleaseModeOnRelease) ReleaseRow(log, appData, *row);
+    if (row->releaseMode == kReleaseModeOnRelease && !ReleaseRow(log, appData, *row)) allWritten = false;
   }
+  return allWritten;
 }
 
-void ReleasePayload(FILE* log, const wchar_t* appData) {
+bool ReleasePayload(FILE* log, const wchar_t* appData) {
   // The skin archive goes first, whether or not its new copy can be written; a missing one is fine.
   // Only from a plain install root: deleting through a link would remove another folder's file.
   wchar_t skinArchive[kPathCapacity];
@@ -84,5 +87,5 @@ void ReleasePayload(FILE* log, const wchar_t* appData) {
   if (BuildInstallPath(skinArchive, appData, kSkinArchive) && BuildInstallPath(root, appData, nullptr) &&
       PinFolders(appData, root, MissingFolders::Refused, pins))
     DeleteFileW(skinArchive);
-  ReleasePayloadRows(log, appData, PayloadTable);
+  return ReleasePayloadRows(log, appData, PayloadTable);
 }

@@ -54,14 +54,17 @@ bool PinFolders(const wchar_t* appData, const wchar_t* folder, MissingFolders mi
   return result == FolderHold::Held || (result == FolderHold::Missing && missing == MissingFolders::Allowed);
 }
 
-HANDLE OpenPlainFileToRewrite(const wchar_t* path, DWORD share) {
+namespace {
+
+// Opened on the file itself, never on what a link leads to; INVALID_HANDLE_VALUE unless it is a
+// plain file with a single name.
+HANDLE OpenPlainFile(const wchar_t* path, DWORD access, DWORD share) {
   // Wine shows a Unix link as a reparse point only in the path's attributes; Windows shows a
   // symbolic link in the attributes of the handle, which is opened on the link itself.
   constexpr DWORD kNotPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
   const DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotPlain) != 0) return INVALID_HANDLE_VALUE;
-  ScopedHandle file(
-      CreateFileW(path, GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  ScopedHandle file(CreateFileW(path, access, share, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION information;
   if (!file.IsValid() || !GetFileInformationByHandle(file.Get(), &information)) return INVALID_HANDLE_VALUE;
   // A second name is a hard link that may lie anywhere on the volume, in a file of someone else's.
@@ -69,6 +72,19 @@ HANDLE OpenPlainFileToRewrite(const wchar_t* path, DWORD share) {
     SetLastError(ERROR_REPARSE_ATTRIBUTE_CONFLICT);
     return INVALID_HANDLE_VALUE;
   }
-  if (!SetEndOfFile(file.Get())) return INVALID_HANDLE_VALUE;
   return file.Release();
+}
+
+}  // namespace
+
+HANDLE OpenPlainFileToRewrite(const wchar_t* path, DWORD share) {
+  ScopedHandle file(OpenPlainFile(path, GENERIC_WRITE, share));
+  if (!file.IsValid() || !SetEndOfFile(file.Get())) return INVALID_HANDLE_VALUE;
+  return file.Release();
+}
+
+HANDLE OpenPlainFileToAppend(const wchar_t* path, DWORD share) {
+  // Append data without write data: Windows puts every write at the end of the file, whatever
+  // another writer did meanwhile (FILE_READ_ATTRIBUTES for the check of the handle).
+  return OpenPlainFile(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, share);
 }

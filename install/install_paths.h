@@ -36,3 +36,6 @@ bool PinFolders(const wchar_t* appData, const wchar_t* folder, MissingFolders mi
 // written through a link. An open handle at offset 0 with the file emptied, or
 // INVALID_HANDLE_VALUE. share: the sharing the caller needs while it writes.
 HANDLE OpenPlainFileToRewrite(const wchar_t* path, DWORD share);
+// The same checks for a file that is only added to: a handle that writes at its end only, or
+// INVALID_HANDLE_VALUE.
+HANDLE OpenPlainFileToAppend(const wchar_t* path, DWORD share);

@@ -13,6 +13,19 @@
 namespace {
 
 constexpr wchar_t kLogTemporarySuffix[] = L".tmp";
+constexpr DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The log as a stream that writes at the file's end: a copy of the tool that gave up waiting
+// for this release adds its line meanwhile (OpenLogToAppend), and this one's next line must
+// follow it rather than overwrite it.
+FILE* StreamAtEnd(ScopedHandle& file) {
+  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_APPEND | _O_BINARY);
+  if (descriptor < 0) return nullptr;
+  file.Release();                            // the descriptor owns it now
+  FILE* stream = _fdopen(descriptor, "ab");  // binary: the CR LF line ends are written as they stand
+  if (stream == nullptr) _close(descriptor);
+  return stream;
+}
 
 }  // namespace
 
@@ -22,12 +35,13 @@ FILE* OpenLog(const wchar_t* path) {
   wsprintfW(temporary, L"%s%s", path, kLogTemporarySuffix);
   DeleteFileW(temporary);  // one that a crashed run left; a link of that name goes, not what it leads to
   // Shared for delete, so that the move below can rename it while it is open; for reading, so
-  // that the log can be watched while the run goes on.
-  ScopedHandle file(CreateFileW(temporary, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  // that the log can be watched while the run goes on; for writing, so that a copy of the tool
+  // that waited for this run in vain can add its line.
+  ScopedHandle file(
+      CreateFileW(temporary, GENERIC_WRITE, kLogSharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.IsValid()) {
     // The folder takes no new entries: the old log is rewritten in place if it is a plain file.
-    file.Reset(OpenPlainFileToRewrite(path, FILE_SHARE_READ));
+    file.Reset(OpenPlainFileToRewrite(path, kLogSharing));
   } else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = GetLastError();
     file.Reset();
@@ -36,12 +50,13 @@ FILE* OpenLog(const wchar_t* path) {
     return nullptr;
   }
   if (!file.IsValid()) return nullptr;
-  const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), _O_WRONLY | _O_BINARY);
-  if (descriptor < 0) return nullptr;
-  file.Release();                            // the descriptor owns it now
-  FILE* stream = _fdopen(descriptor, "wb");  // binary: the CR LF line ends are written as they stand
-  if (stream == nullptr) _close(descriptor);
-  return stream;
+  return StreamAtEnd(file);
+}
+
+FILE* OpenLogToAppend(const wchar_t* path) {
+  if (path == nullptr) return nullptr;
+  ScopedHandle file(OpenPlainFileToAppend(path, kLogSharing));
+  return file.IsValid() ? StreamAtEnd(file) : nullptr;
 }
 
 void FormatLogPrefix(const SYSTEMTIME& time, char (&prefix)[kLogPrefixCapacity]) {

@@ -12,6 +12,9 @@ inline constexpr int kLogPrefixCapacity = 64;
 // old log that is a link (hard or symbolic) to some other file is replaced, never written through.
 // Null when it cannot be created or cannot take the old one's place (held open by another program).
 FILE* OpenLog(const wchar_t* path);
+// The existing log, to add to without replacing it (the log of a release that still runs): only a
+// plain file with a single name, written at its end. Null when there is none or it is no such file.
+FILE* OpenLogToAppend(const wchar_t* path);
 void WriteLog(FILE* stream, const char* message);
 void CloseLog(FILE* stream);
 

@@ -38,7 +38,22 @@ xvfb-run -a bash -c '
   wine "$1"; echo "update run: exit code $?" >>"$2"
   sleep 2
   wineserver -k || true' _ "$tool" "$runs" "$root" || true
-cat "$runs"
+# Each run's exit status with what it means (README "Exit status").
+status_meaning() {
+  case $1 in
+    0) echo "released and started the client" ;;
+    2) echo "update not applied, the old client was started" ;;
+    3) echo "a client process survived: nothing released" ;;
+    4) echo "install root refused: nothing written" ;;
+    5) echo "installed, but the client could not be started" ;;
+    6) echo "the client's folder may be mixed: not started" ;;
+    1618) echo "another release is still running" ;;
+    *) echo "not a status of the release (a crash?)" ;;
+  esac
+}
+while read -r line; do
+  echo "$line ($(status_meaning "${line##* }"))"
+done <"$runs"
 log=$root/ReleaseToolLog.txt
 echo "=== release log of the update run: $log"
 cat "$log" 2>/dev/null || echo "(no log)"

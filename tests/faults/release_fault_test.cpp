@@ -1,13 +1,17 @@
 // The release tool run over an older install while something goes wrong underneath it: a client
 // file held open, an install folder that refuses new entries, one that refuses every write, a
-// disk that fills up. In every case the tool ends with exit code 0 after "OnReleaseFile Client Run"
-// and "OnReleaseFile End", each file of the install is either its old or its new version, whole,
-// no temporary file stays behind, and where the log can be written it names what failed.
-// (A payload archive held open and clients that will not go are covered by the payload and stop
-// phase tests.)
-#include <gtest/gtest.h>
+// disk that fills up, a second copy of the tool. Each run ends with the status of what it did after
+// "OnReleaseFile Client Run" and "OnReleaseFile End", each file of the install is either its old or its new version,
+// whole, no temporary file stays behind, and where the log can be written it names what failed. (A payload archive held
+// open and clients that will not go are covered by the payload and stop phase tests.)
+#include <windows.h>
 
+#include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -108,7 +112,9 @@ class ReleaseFault : public ::testing::Test {
   std::set<std::wstring> CheckEveryFileOldOrNew() {
     std::set<std::wstring> replaced;
     for (const std::wstring& name : ListFolder(InstallRoot())) {
-      if (name == L"ReleaseToolLog.txt" || name == L"ToolFiePath.txt" || name == L"QuorvaneSoftware.started") continue;
+      if (name == L"ReleaseToolLog.txt" || name == L"ToolFiePath.txt" || name == L"QuorvaneSoftware.started" ||
+          name == L"QuorvaneSoftware.closed")
+        continue;
       const std::string now = Contents(InstalledFile(name));
       const auto old = old_.find(name);
       const auto fresh = newRelease_.find(name);
@@ -120,8 +126,7 @@ class ReleaseFault : public ::testing::Test {
     return replaced;
   }
 
-  // The run ends with 0 whatever happened.
-  void RunAndExpectExitZero() { ASSERT_EQ(RunReleaseTool(), 0); }
+  void RunAndExpectExit(long status) { ASSERT_EQ(RunReleaseTool(), status); }
 
   Files newRelease_;
   Files old_;
@@ -140,7 +145,7 @@ TEST_F(ReleaseFault, ClientFileHeldOpenKeepsTheWholeOldVersionAndIsLogged) {
     ScopedHandle file(CreateFileW(InstalledFile(held).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(file.IsValid());
-    RunAndExpectExitZero();
+    RunAndExpectExit(2);
   }
   const ReleaseLog log = ReadReleaseLog();
   EXPECT_EQ(NotInstalled(log, {"Move Failed", "Update Not Applied"}),
@@ -166,7 +171,7 @@ TEST_F(ReleaseFault, ScannerHoldingEveryNewFileForAMomentOnlyDelaysTheUpdate) {
   ASSERT_TRUE(scanner.Start(BuildArtifact(L"tests/faults/faults_scanner_stand_in.exe"),
                             L"\"" + InstallRoot() + L"\" 1000 \"" + ready + L"\""));
   ASSERT_TRUE(WaitForFile(ready, 20000));
-  RunAndExpectExitZero();
+  RunAndExpectExit(0);
   scanner.End();
 
   std::set<std::wstring> all;
@@ -183,7 +188,7 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesNewEntriesKeepsTheOldInstallAndLogs
   WriteOldInstall(true);
   if (!MakeImmutable(InstallRoot()) || CanCreateIn(InstallRoot()))
     GTEST_SKIP() << "this host cannot make a folder refuse new entries (chattr +i as root)";
-  RunAndExpectExitZero();
+  RunAndExpectExit(2);
   LiftImmutable(InstallRoot());
 
   const ReleaseLog log = ReadReleaseLog();
@@ -211,7 +216,7 @@ TEST_F(ReleaseFault, InstallFolderThatRefusesEveryWriteIsLeftUntouched) {
   if (!MakeImmutable(InstallRoot()) || CanCreateIn(InstallRoot()) ||
       WriteFileBytes(InstalledFile(L"ToolFiePath.txt"), "x"))
     GTEST_SKIP() << "this host cannot make a folder read-only (chattr +i as root)";
-  RunAndExpectExitZero();
+  RunAndExpectExit(2);
   LiftImmutable(InstallRoot());
 
   for (const auto& file : old_) EXPECT_EQ(Contents(InstalledFile(file.first)), file.second) << Narrow(file.first);
@@ -236,7 +241,7 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
     if (!MountTinyDisk(AppDataFolder(), archives + kSpare))
       GTEST_SKIP() << "this host cannot mount a small file system (mount as root)";
     WriteOldInstall(false, oldClientFiles);
-    RunAndExpectExitZero();
+    RunAndExpectExit(2);
 
     std::multiset<std::wstring> failed =
         NotInstalled(ReadReleaseLog(), {"Write Failed", "Create Failed", "Update Not Applied"});
@@ -254,9 +259,15 @@ TEST_F(ReleaseFault, DiskThatFillsUpLeavesEveryFileWholeAndLogsWhatDidNotFit) {
 // the rest staged. The next run takes that back before it stops anything (the log says so), then
 // applies its own update whole, and nothing of the half switch is left beside the files.
 TEST_F(ReleaseFault, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
-  // The journal may be held when the run starts (a scanner still reads it): the repair waits.
-  for (const bool journalHeld : {false, true}) {
-    SCOPED_TRACE(journalHeld ? "journal held" : "journal free");
+  // The journal may be held when the run starts (a scanner still reads it): the repair waits; one
+  // held all along stays for the next run.
+  enum HoldKind { kFree, kLetGoSoon, kNeverLetGo };
+  const struct {
+    const char* what;
+    HoldKind kind;
+  } holds[] = {{"journal free", kFree}, {"journal held a moment", kLetGoSoon}, {"journal held all along", kNeverLetGo}};
+  for (const auto& hold : holds) {
+    SCOPED_TRACE(hold.what);
     ResetInstall(false);
     WriteOldInstall(false);
     std::string journal = "quorvane switch 1\nswitching\n";
@@ -272,23 +283,32 @@ TEST_F(ReleaseFault, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
       }
     }
     ASSERT_TRUE(WriteFileBytes(InstalledFile(L"Quorvane.qvjournal"), journal));
-    ScopedHandle held(journalHeld ? CreateFileW(InstalledFile(L"Quorvane.qvjournal").c_str(), GENERIC_READ, 0, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                                  : INVALID_HANDLE_VALUE);
+    ScopedHandle held(hold.kind != kFree ? CreateFileW(InstalledFile(L"Quorvane.qvjournal").c_str(), GENERIC_READ, 0,
+                                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                         : INVALID_HANDLE_VALUE);
     // Let go a second after the run began, when the repair is waiting for it.
-    std::thread letGo([&held] {
-      for (int i = 0; held.IsValid() && i < 600 && ReadReleaseLog().messages.empty(); ++i) Sleep(100);
+    std::thread letGo([&held, &hold] {
+      if (hold.kind != kLetGoSoon) return;
+      for (int i = 0; i < 600 && ReadReleaseLog().messages.empty(); ++i) Sleep(100);
       Sleep(1000);
       held.Reset();
     });
-    RunAndExpectExitZero();
+    RunAndExpectExit(hold.kind == kNeverLetGo ? 6 : 0);
     letGo.join();
+    held.Reset();
 
     const ReleaseLog log = ReadReleaseLog();
     ASSERT_GE(log.messages.size(), 3u);
+    if (hold.kind == kNeverLetGo) {
+      // A journal that cannot be read cannot be acted on: the folder may mix two versions, so the
+      // client is not started.
+      const std::vector<std::string>& messages = log.messages;
+      EXPECT_NE(std::find(messages.begin(), messages.end(), "OnReleaseFile Client Not Started"), messages.end());
+      continue;
+    }
     const std::string undone = "UnzipToFolder Switch Undone " + Narrow(InstallRoot());
-    EXPECT_EQ(log.messages[journalHeld ? 2 : 1], undone);
-    if (journalHeld) EXPECT_EQ(log.messages[1], "UnzipToFolder File Held Quorvane.qvjournal");
+    EXPECT_EQ(log.messages[hold.kind == kLetGoSoon ? 2 : 1], undone);
+    if (hold.kind == kLetGoSoon) EXPECT_EQ(log.messages[1], "UnzipToFolder File Held Quorvane.qvjournal");
     std::set<std::wstring> all;
     for (const auto& file : newRelease_) all.insert(file.first);
     EXPECT_EQ(CheckEveryFileOldOrNew(), all);
@@ -338,7 +358,7 @@ TEST_F(ReleaseFault, NothingIsWrittenThroughALink) {
     ChildProcess client;
     ASSERT_TRUE(StartRunningClient(client));
 
-    RunAndExpectExitZero();
+    RunAndExpectExit(c.link == kHardLinkedFiles ? 0 : 4);
 
     for (const auto& file : outside) EXPECT_EQ(Contents(elsewhere + L"\\" + file.first), file.second);
     if (c.link == kHardLinkedFiles) {
@@ -357,6 +377,55 @@ TEST_F(ReleaseFault, NothingIsWrittenThroughALink) {
   }
   ResetInstall(false);
   RemoveTree(elsewhere);
+}
+
+// Two copies of the tool at once over an old install (a double click, the client's own updater
+// beside an old download): the second waits for the first, then releases over what it left, so
+// both end with 0 and one whole version stands with nothing of a switch beside it.
+TEST_F(ReleaseFault, TwoCopiesAtOnceReleaseOneAfterTheOther) {
+  WriteOldInstall(false);
+  ChildProcess copies[2];
+  for (ChildProcess& copy : copies) ASSERT_TRUE(copy.Start(ReleaseToolPath()));
+  DWORD status[2] = {1, 1};
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(copies[i].Wait(120000, &status[i]));
+  EXPECT_EQ(status[0] + status[1], 0u);
+  std::set<std::wstring> all;
+  for (const auto& file : newRelease_) all.insert(file.first);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
+  RunAndExpectExit(0);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
+}
+
+// The session's release lock as another copy may leave it. A copy that cannot have it within its
+// wait (3 s in this build) stops, writes and starts nothing, adds one line to the log of the release
+// that holds it and ends with 1618; one that a killed copy abandoned is taken.
+TEST_F(ReleaseFault, CopyThatCannotHaveTheReleaseLockChangesNothing) {
+  const wchar_t* const name = L"Local\\Quorvane.ReleaseTool.OneReleaseAtATime";
+  PSECURITY_DESCRIPTOR grantsNothing = nullptr;  // as an elevated copy's lock is to an unelevated one
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &grantsNothing, nullptr));
+  SECURITY_ATTRIBUTES unopenable = {sizeof unopenable, grantsNothing, FALSE};
+  for (const long status : {1618, 0, -1618}) {  // held, abandoned, held and unopenable
+    SCOPED_TRACE(status);
+    ResetInstall(false);
+    old_.clear();
+    WriteOldInstall(false);
+    ASSERT_TRUE(WriteFileBytes(InstalledFile(L"ReleaseToolLog.txt"), old_[L"ReleaseToolLog.txt"] += "\r\n"));
+    ChildProcess client;
+    ASSERT_TRUE(StartRunningClient(client));
+    ScopedHandle lock;
+    std::thread([&] { lock.Reset(CreateMutexW(status < 0 ? &unopenable : nullptr, TRUE, name)); }).join();
+    if (status == 1618) WaitForSingleObject(lock.Get(), 0);  // taken over from the thread's end: held
+
+    EXPECT_EQ(RunToEnd(BuildArtifact(L"tests/faults/QuorvaneReleaseToolShortWait.exe"), 60000), std::abs(status));
+    lock.Reset();
+    if (status == 0) continue;
+    EXPECT_TRUE(client.IsRunning()) << "a client was stopped with no release to follow";
+    EXPECT_EQ(CheckEveryFileOldOrNew(), std::set<std::wstring>{});
+    EXPECT_EQ(ListFolder(InstallRoot()).size(), old_.size()) << "a name appeared or went";
+    EXPECT_EQ(Contents(InstalledFile(L"ReleaseToolLog.txt")).find(old_[L"ReleaseToolLog.txt"]), 0u) << "log replaced";
+    EXPECT_EQ(ReadReleaseLog().messages, std::vector<std::string>{"OnReleaseFile Another Release Running"});
+  }
+  LocalFree(grantsNothing);
 }
 
 }  // namespace

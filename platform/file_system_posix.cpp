@@ -205,3 +205,16 @@ std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {
   if (static_cast<std::uint32_t>(needed) > capacity) return static_cast<std::uint32_t>(needed);
   return static_cast<std::uint32_t>(Utf8ToUtf16(folder, -1, buffer, static_cast<int>(capacity)) - 1);
 }
+
+std::uint32_t GetStoredName(const char16_t* path, char16_t* name, std::uint32_t capacity) {
+  if (GetPathAttributes(path) == kInvalidAttributes) return 0;
+  const char16_t* last = path;
+  for (const char16_t* p = path; *p != 0; ++p) {
+    if (IsPathSeparator(*p)) last = p + 1;
+  }
+  std::uint32_t length = 0;
+  while (last[length] != 0) ++length;
+  if (length >= capacity) return 0;
+  for (std::uint32_t i = 0; i <= length; ++i) name[i] = last[i];
+  return length;
+}

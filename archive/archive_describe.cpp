@@ -1,4 +1,7 @@
 // GetArchiveEntry: one entry's name, attributes, times and sizes.
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -38,47 +41,76 @@ void ConvertName(const char* stored, std::uint32_t nameLength, char16_t (&name)[
   name[i] = 0;
 }
 
-struct ExtraFields {
-  const unsigned char* central = nullptr;
-  std::uint32_t centralLength = 0;
-  const unsigned char* local = nullptr;
-  std::uint32_t localLength = 0;
-};
+// The bytes that name the entry: the stored name, or for a name not declared UTF-8 the directory's
+// current Unicode Path field. The local header's copy of the field is not asked: the directory is
+// the archive's authority, and a local copy that disagrees makes the entry unsound.
+const unsigned char* ChooseName(const DirectoryRecord& record, const unsigned char* stored,
+                                const unsigned char* centralExtra, std::uint32_t* length) {
+  *length = record.nameLength;
+  if ((record.flags & kFlagUtf8Name) != 0) return stored;
+  std::uint32_t fieldLength = 0;
+  const unsigned char* field = FindUnicodePathName(centralExtra, centralExtra != nullptr ? record.extraLength : 0,
+                                                   stored, record.nameLength, &fieldLength);
+  if (field == nullptr || fieldLength >= kNameBytes) return stored;
+  *length = fieldLength;
+  return field;
+}
 
-// The entry's name: the stored one, or for a name not declared UTF-8 the Unicode Path field's
-// (the directory's first, then the local header's). NameTooLong for a stored name of 260 bytes or
-// more (cut); NameNotUtf8 when the chosen name is no UTF-8, with the stored bytes shown escaped:
-// converted, each bad byte would become U+FFFD and the file would be installed under a name
-// nobody asked for.
-ArchiveResult DescribeName(const DirectoryRecord& record, const char* storedName, const ExtraFields& extras,
-                           char16_t (&name)[kEntryNameCapacity]) {
+// The entry's name from the bytes chosen. NameTooLong for a stored name of 260 bytes or more (cut);
+// NameNotUtf8 when the chosen name is no UTF-8, with the stored bytes shown escaped: converted, each
+// bad byte would become U+FFFD and the file would be installed under a name nobody asked for.
+ArchiveResult DescribeName(const DirectoryRecord& record, const char* storedName, const unsigned char* chosen,
+                           std::uint32_t length, char16_t (&name)[kEntryNameCapacity]) {
   if (record.nameLength >= kNameBytes) {
     ConvertName(storedName, record.nameLength, name);
     return ArchiveResult::NameTooLong;
   }
-  const auto* stored = reinterpret_cast<const unsigned char*>(storedName);
-  const unsigned char* chosen = stored;
-  std::uint32_t length = record.nameLength;
-  if ((record.flags & kFlagUtf8Name) == 0) {
-    std::uint32_t fieldLength = 0;
-    const unsigned char* field =
-        FindUnicodePathName(extras.central, extras.centralLength, stored, record.nameLength, &fieldLength);
-    if (field == nullptr) {
-      field = FindUnicodePathName(extras.local, extras.localLength, stored, record.nameLength, &fieldLength);
-    }
-    if (field != nullptr && fieldLength < kNameBytes) {
-      chosen = field;
-      length = fieldLength;
-    }
-  }
   std::uint32_t end = 0;  // up to the first zero byte, as ConvertName reads it
   while (end < length && chosen[end] != 0) ++end;
   if (!IsWellFormedUtf8(chosen, end)) {
-    EscapeStoredName(stored, record.nameLength, name);
+    EscapeStoredName(reinterpret_cast<const unsigned char*>(storedName), record.nameLength, name);
     return ArchiveResult::NameNotUtf8;
   }
   ConvertName(reinterpret_cast<const char*>(chosen), length, name);
   return ArchiveResult::Ok;
+}
+
+// Whether the local extra field carries a current Unicode Path field that names the entry otherwise
+// than the directory does: a reader of local headers would install another file.
+bool LocalFieldDisagrees(const unsigned char* localExtra, std::uint32_t localLength, const DirectoryRecord& record,
+                         const unsigned char* stored, const unsigned char* chosen, std::uint32_t chosenLength) {
+  if (record.nameLength >= kNameBytes) return false;  // refused for its length whatever it says
+  std::uint32_t fieldLength = 0;
+  const unsigned char* field = FindUnicodePathName(localExtra, localLength, stored, record.nameLength, &fieldLength);
+  return field != nullptr && (fieldLength != chosenLength || std::memcmp(field, chosen, chosenLength) != 0);
+}
+
+// Reads the local extra field that the check of the local header located; ReadFailed if it cannot.
+ArchiveResult ReadLocalExtra(DirectoryCursor* cursor, const LocalHeaderCheck& check,
+                             std::unique_ptr<unsigned char[]>* extra) {
+  if (check.extraLength == 0) return ArchiveResult::Ok;
+  const std::uint64_t position = check.extraOffset + cursor->prefixLength;
+  if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
+    return ArchiveResult::ReadFailed;
+  }
+  extra->reset(new (std::nothrow) unsigned char[check.extraLength]);
+  if (*extra == nullptr || SourceReadExact(&cursor->source, extra->get(), check.extraLength) != StatusOk) {
+    return ArchiveResult::ReadFailed;
+  }
+  return ArchiveResult::Ok;
+}
+
+// Whether the current entry's local header leaves its sizes to a ZIP64 field, as some writers do
+// for every entry (Python's zipfile with force_zip64) while the directory holds them.
+bool LocalSizesDeferred(DirectoryCursor* cursor) {
+  unsigned char local[kLocalHeaderSize];
+  const std::uint64_t position = std::uint64_t{cursor->localHeaderOffset} + cursor->prefixLength;
+  if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk ||
+      SourceReadExact(&cursor->source, local, kLocalHeaderSize) != StatusOk ||
+      ReadLe32(local) != kLocalHeaderSignature) {
+    return false;
+  }
+  return ReadLe32(local + 18) == kZip64Deferred32 || ReadLe32(local + 22) == kZip64Deferred32;
 }
 
 }  // namespace
@@ -97,24 +129,22 @@ ArchiveResult DescribeEntry(ArchiveReader* reader, std::int32_t index, ArchiveEn
       return ArchiveResult::ReadFailed;
     }
   }
+  const auto* stored = reinterpret_cast<const unsigned char*>(storedName);
+  std::uint32_t chosenLength = 0;
+  const unsigned char* chosen = ChooseName(record, stored, centralExtra.get(), &chosenLength);
+  ArchiveEntryInfo described;
+  described.index = static_cast<std::int32_t>(cursor->currentNumber);
+  const ArchiveResult named = DescribeName(record, storedName, chosen, chosenLength, described.name);
+  // Whatever fails from here on, the caller can still say which entry it was.
+  std::copy(std::begin(described.name), std::end(described.name), info->name);
   LocalHeaderCheck check;
   if (CheckCurrentLocalHeader(cursor, &check) != StatusOk) return ArchiveResult::Corrupt;
   std::unique_ptr<unsigned char[]> extra;
-  if (check.extraLength > 0) {
-    const std::uint64_t position = check.extraOffset + cursor->prefixLength;
-    if (SourceSeek(&cursor->source, static_cast<std::int64_t>(position), SeekOrigin::Start) != StatusOk) {
-      return ArchiveResult::ReadFailed;
-    }
-    extra.reset(new (std::nothrow) unsigned char[check.extraLength]);
-    if (extra == nullptr || SourceReadExact(&cursor->source, extra.get(), check.extraLength) != StatusOk) {
-      return ArchiveResult::ReadFailed;
-    }
+  const ArchiveResult extraRead = ReadLocalExtra(cursor, check, &extra);
+  if (extraRead != ArchiveResult::Ok) return extraRead;
+  if (LocalFieldDisagrees(extra.get(), check.extraLength, record, stored, chosen, chosenLength)) {
+    return ArchiveResult::Corrupt;
   }
-  ArchiveEntryInfo described;
-  described.index = static_cast<std::int32_t>(cursor->currentNumber);
-  const ExtraFields extras{centralExtra.get(), centralExtra != nullptr ? record.extraLength : 0, extra.get(),
-                           check.extraLength};
-  const ArchiveResult named = DescribeName(record, storedName, extras, described.name);
   described.attributes = DeriveAttributes(record.versionMadeBy, record.externalAttributes);
   described.compressedSize = static_cast<std::int32_t>(record.compressedSize);
   described.uncompressedSize = static_cast<std::int32_t>(record.uncompressedSize);
@@ -153,4 +183,21 @@ ArchiveResult GetArchiveEntry(ArchiveHandle handle, std::int32_t index, ArchiveE
     return Finish(ArchiveResult::Ok);
   }
   return Finish(DescribeEntry(reader, index, info));
+}
+
+ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format) {
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveResult::Ok) return Finish(check);
+  DirectoryCursor* cursor = handle->reader->cursor;
+  if (format == nullptr || index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) {
+    return Finish(ArchiveResult::BadArgument);
+  }
+  CloseOpenEntry(handle->reader);
+  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return Finish(ArchiveResult::Corrupt);
+  const DirectoryRecord& record = cursor->record;
+  format->method = record.method;
+  format->flags = record.flags;
+  format->zip64 = record.compressedSize == kZip64Deferred32 || record.uncompressedSize == kZip64Deferred32 ||
+                  cursor->localHeaderOffset == kZip64Deferred32 || LocalSizesDeferred(cursor);
+  return Finish(ArchiveResult::Ok);
 }

@@ -73,6 +73,17 @@ ArchiveHandle OpenArchive(const char16_t* path, const char* password) {
   return OpenOverSource(&source, password);
 }
 
+bool IsZip64Archive(const char16_t* path) {
+  const PlatformFile file = path != nullptr ? OpenFileForReading(path) : InvalidPlatformFile();
+  if (!IsValidPlatformFile(file)) return false;
+  ByteSource source;
+  InitFileSource(&source, file, true);
+  std::uint64_t position = 0;
+  const bool zip64 = FindEndRecord(&source, &position) && EndRecordDefersToZip64(&source, position);
+  CloseSource(&source);
+  return zip64;
+}
+
 ArchiveHandle OpenArchiveFromHandle(PlatformFile file, const char* password) {
   if (!IsValidPlatformFile(file)) {
     Finish(ArchiveResult::BadArgument);

@@ -70,13 +70,29 @@ ArchiveResult CloseArchive(ArchiveHandle handle);
 // index -1: info->index = number of entries, the rest zero. index 0..count-1: the entry's
 // description; the last one is cached, so describing it again reads nothing. Ends a partly read
 // entry. Failures: BadArgument (info only pre-cleared: index 0, empty name, size 0), Corrupt
-// (directory record or local header broken), ReadFailed (local extra field unreadable).
+// (directory record or local header broken, or the local header's Unicode Path field names the entry
+// otherwise than the directory), ReadFailed (an extra field unreadable); with these two, info holds
+// the entry's name when its directory record could be read, and is otherwise pre-cleared.
 // NameTooLong: the stored name has 260 bytes or more; info is complete with the name cut at a
 // character boundary, and file extraction refuses the entry. A name not flagged as UTF-8 is taken
-// from a current Info-ZIP Unicode Path field when there is one. NameNotUtf8: the name is no UTF-8;
+// from the directory's current Info-ZIP Unicode Path field when there is one. NameNotUtf8: the name is no UTF-8;
 // info is complete with the stored bytes escaped ("Caf\x82.dll", a text to show, not a path), and
 // file extraction refuses the entry.
 ArchiveResult GetArchiveEntry(ArchiveHandle handle, std::int32_t index, ArchiveEntryInfo* info);
+
+// How an entry is stored, from its directory record alone: what a Corrupt answer does not say, so
+// that a refusal can name what the reader does not support.
+inline constexpr std::uint32_t kEntryFlagStrongEncryption = 0x0040;
+struct ArchiveEntryFormat {
+  std::uint32_t method = 0;  // compression method: 0 stored and 8 deflated are the ones read
+  std::uint32_t flags = 0;   // general-purpose bits
+  bool zip64 = false;        // a size or the offset is left to a ZIP64 field (0xFFFFFFFF here)
+};
+// Ok with format filled; BadArgument as GetArchiveEntry; Corrupt when the record cannot be read.
+ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format);
+// Whether the file's end record leaves its entry count, directory size or offset to a ZIP64 end
+// record: an archive that OpenArchive does not open (OpenFailed), however small.
+bool IsZip64Archive(const char16_t* path);
 
 // Memory target: call repeatedly with the same index. MoreData: the whole buffer was filled and
 // the entry has more. Ok: this call delivered the entry's last bytes, the entry holds exactly its

@@ -54,6 +54,20 @@ std::uint64_t Zip64TrailerLength(ByteSource* source, std::uint64_t endRecordPos)
 
 }  // namespace
 
+bool EndRecordDefersToZip64(ByteSource* source, std::uint64_t position) {
+  unsigned char bytes[kZip64LocatorSize + kEndRecordSize];
+  if (position < kZip64LocatorSize ||
+      SourceSeek(source, static_cast<std::int64_t>(position - kZip64LocatorSize), SeekOrigin::Start) != StatusOk ||
+      SourceReadExact(source, bytes, sizeof bytes) != StatusOk || !HasSignatureAt(bytes, kZip64LocatorSignature)) {
+    return false;
+  }
+  const unsigned char* end = bytes + kZip64LocatorSize;
+  for (std::uint32_t at = 4; at < 12; at += 2) {  // disk numbers and counts
+    if (ReadLe16(end + at) == kZip64Deferred16) return true;
+  }
+  return ReadLe32(end + 12) == kZip64Deferred32 || ReadLe32(end + 16) == kZip64Deferred32;
+}
+
 DirectoryCursor* OpenDirectory(ByteSource* source) {
   std::uint64_t endRecordPos = 0;
   unsigned char end[kEndRecordSize];

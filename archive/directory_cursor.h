@@ -34,6 +34,9 @@ struct DirectoryCursor {
 // The position of the end-of-central-directory record nearest the end of the source, searched
 // in the last 65,557 bytes (the record behind the longest comment); false when there is none.
 bool FindEndRecord(ByteSource* source, std::uint64_t* position);
+// Whether the end record at position leaves a count, size or offset to a ZIP64 end record, whose
+// locator stands right in front of it.
+bool EndRecordDefersToZip64(ByteSource* source, std::uint64_t position);
 // Takes the source over: on success the cursor owns it, on failure it is closed. Refuses an
 // archive whose directory disagrees with its end record (see SurveyDirectory). The cursor is on
 // entry 0.

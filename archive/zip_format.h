@@ -31,6 +31,9 @@ inline constexpr std::uint32_t kZip64EndRecordSignature = 0x06064b50;
 inline constexpr std::uint32_t kZip64EndRecordSize = 56;  // without its extensible data
 inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064b50;
 inline constexpr std::uint32_t kZip64LocatorSize = 20;
+// What a 32-bit or 16-bit field holds when its value is in a ZIP64 record or field instead.
+inline constexpr std::uint32_t kZip64Deferred32 = 0xFFFFFFFF;
+inline constexpr std::uint32_t kZip64Deferred16 = 0xFFFF;
 
 inline constexpr std::uint32_t kCentralRecordSignature = 0x02014b50;
 inline constexpr std::uint32_t kCentralRecordSize = 46;  // without name, extra field and comment

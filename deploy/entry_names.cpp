@@ -34,18 +34,57 @@ bool IsReservedEntryName(const char16_t* name, std::uint32_t length) {
          EndsWith(name, length, kUnzipJournalSuffix);
 }
 
+namespace {
+
+// The name as Windows compares it: "\\" between levels, upper case, no closing separator.
+std::u16string FoldedName(const char16_t* name) {
+  std::u16string folded(name);
+  while (!folded.empty() && IsPathSeparator(folded.back())) folded.pop_back();
+  for (char16_t& c : folded) {
+    if (c == u'/') c = u'\\';
+  }
+  UpcaseAsFileNames(&folded[0], static_cast<int>(folded.size()));
+  return folded;
+}
+
+// Whether a folder of folded[0, end) clashes with a file named earlier; each one not yet known is
+// remembered when remember is set.
+bool FolderClashes(EntryNames& names, const std::u16string& folded, std::size_t end, bool remember) {
+  for (std::size_t i = 1; i <= end; ++i) {
+    if (i < end && folded[i] != u'\\') continue;
+    const std::u16string folder = folded.substr(0, i);
+    if (names.files.count(folder) != 0) return true;
+    if (remember) names.folders.insert(folder);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsSameFileName(const char16_t* a, std::uint32_t aLength, const char16_t* b, std::uint32_t bLength) {
+  std::u16string first(a, aLength), second(b, bLength);
+  UpcaseAsFileNames(&first[0], static_cast<int>(first.size()));
+  UpcaseAsFileNames(&second[0], static_cast<int>(second.size()));
+  return first == second;
+}
+
 const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const ArchiveEntryInfo& info) {
   if (described == ArchiveResult::NameNotUtf8) return kUnzipNameNotUtf8;
   if (described == ArchiveResult::NameTooLong) return kUnzipRefusedName;
   // The reader's clean-up of names keeps parent steps such as "../x": those would leave the folder.
   if (!EntryNameIsSafe(info.name) || HasForbiddenCharacter(info.name)) return kUnzipRefusedName;
-  std::u16string folded(info.name);
+  const std::uint32_t length = static_cast<std::uint32_t>(std::char_traits<char16_t>::length(info.name));
   // "x.qvtmp" is the staged file of entry "x", whose install would overwrite it and move it away.
-  if (IsReservedEntryName(folded.data(), static_cast<std::uint32_t>(folded.size()))) return kUnzipRefusedName;
-  if (EntryIsFolder(info)) return nullptr;
-  for (char16_t& c : folded) {
-    if (c == u'/') c = u'\\';
+  if (IsReservedEntryName(info.name, length)) return kUnzipRefusedName;
+  const std::u16string folded = FoldedName(info.name);
+  const std::size_t parent = folded.rfind(u'\\');
+  const std::size_t folders = EntryIsFolder(info) ? folded.size() : parent == std::u16string::npos ? 0 : parent;
+  // Windows keeps one entry per name in a folder: a file and a folder cannot share it.
+  if (FolderClashes(names, folded, folders, false)) return kUnzipDuplicateName;
+  if (!EntryIsFolder(info) && (names.folders.count(folded) != 0 || names.files.count(folded) != 0)) {
+    return kUnzipDuplicateName;
   }
-  UpcaseAsFileNames(&folded[0], static_cast<int>(folded.size()));
-  return names.files.insert(folded).second ? nullptr : kUnzipDuplicateName;
+  FolderClashes(names, folded, folders, true);
+  if (!EntryIsFolder(info)) names.files.insert(folded);
+  return nullptr;
 }

@@ -22,15 +22,21 @@ inline constexpr std::uint32_t kUnzipLongestSuffix = 6;
 inline constexpr int kEntryPathCapacity = 260;
 inline constexpr int kEntryFolderCapacity = 248;
 
-// The files named so far, as Windows compares names: separators alike, case folded.
+// The files and folders named so far, as Windows compares names: separators alike, case folded, a
+// folder without its closing separator; a file's folders count as named.
 struct EntryNames {
   std::unordered_set<std::u16string> files;
+  std::unordered_set<std::u16string> folders;
 };
 
 // The event for which entry info (described with result described) is refused by its name, or null.
-// A file entry that is not refused is remembered in names: a later one that Windows takes for the
-// same file is a Duplicate Name, so the first one stays.
+// An entry that is not refused is remembered in names: a later one that Windows takes for the same
+// file, or a file and a folder of one name ("Lib" and "lib/x.dll", "a/b" and "a/b/", either order),
+// is a Duplicate Name, so the first one stays and the switch never meets a folder at a file's name.
 const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const ArchiveEntryInfo& info);
 // Whether a name, as the folder extraction writes it, is one that no entry may take (a staged,
 // kept-aside or journal name), in any case.
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length);
+// Whether Windows takes two names of one level (no separator) for the same file: equal once
+// upper-cased as it compares file names.
+bool IsSameFileName(const char16_t* a, std::uint32_t aLength, const char16_t* b, std::uint32_t bLength);

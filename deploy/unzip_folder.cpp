@@ -150,9 +150,28 @@ PlatformFile CreateTemporary(Unpacking& unpacking, std::int32_t index, const cha
   return CreateHeldFile(unpacking.staging.holds, index, name, unpacking.temporary);
 }
 
+// Whether a part of target[folderLength, length) that exists is stored under another name: Windows
+// also finds a file or folder by its short 8.3 name, which would replace another file
+// ("QUORVA~1.EXE" for "QuorvaneSoftware.exe") or write below another folder.
+bool FoundUnderAnotherName(Unpacking& unpacking, std::uint32_t length) {
+  char16_t stored[kEntryPathCapacity];
+  for (std::uint32_t start = unpacking.folderLength, i = start; i <= length; ++i) {
+    if (i < length && !IsPathSeparator(unpacking.target[i])) continue;
+    const char16_t kept = unpacking.target[i];
+    unpacking.target[i] = 0;
+    const std::uint32_t storedLength = GetStoredName(unpacking.target, stored, kEntryPathCapacity);
+    unpacking.target[i] = kept;
+    if (storedLength == 0) return false;  // missing: made under the entry's own names from here on
+    if (!IsSameFileName(unpacking.target + start, i - start, stored, storedLength)) return true;
+    start = i + 1;
+  }
+  return false;
+}
+
 // The entry's data into its staged file beside the target; the target itself is not touched.
 // Flushing waits for the switch, which flushes every staged file in one go.
 bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
+  if (FoundUnderAnotherName(unpacking, length)) return Report(unpacking, index, kUnzipDuplicateName, info.name);
   for (std::uint32_t i = 0; i < length; ++i) unpacking.temporary[i] = unpacking.target[i];
   for (std::uint32_t i = 0; i <= kSuffixLength; ++i) unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
 

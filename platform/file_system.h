@@ -106,6 +106,12 @@ struct HeldFolders {
 // restored.
 enum class FolderHold { Held, Missing, Link, Failed };
 FolderHold HoldFolders(char16_t* path, std::uint32_t from, std::uint32_t end, bool createMissing, HeldFolders& held);
+// The name that the file system keeps for the last part of path, which exists: Windows also finds
+// a file or folder by its short 8.3 name ("QUORVA~1.EXE"; Wine by hashed ones, "QUOR~EN0.EXE") and
+// answers the long name it stores. POSIX has no other name for a file: the last part as given,
+// without a look at the disk. Its length without the terminator; 0 when nothing is there (Windows),
+// path holds a wildcard, or the name does not fit.
+std::uint32_t GetStoredName(const char16_t* path, char16_t* name, std::uint32_t capacity);
 // The process's current folder as GetCurrentDirectoryW answers: its length without the
 // terminator, or the capacity it needs (terminator included) when it does not fit, 0 on failure.
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity);

@@ -237,3 +237,15 @@ void PauseMs(std::uint32_t milliseconds) {
   }
   errno = error;
 }
+
+std::uint32_t GetStoredName(const char16_t* path, char16_t* name, std::uint32_t capacity) {
+  const char16_t* last = path;
+  for (const char16_t* p = path; *p != 0; ++p) {
+    if (IsPathSeparator(*p)) last = p + 1;
+  }
+  std::uint32_t length = 0;
+  while (last[length] != 0) ++length;
+  if (length >= capacity) return 0;
+  for (std::uint32_t i = 0; i <= length; ++i) name[i] = last[i];
+  return length;
+}

@@ -140,3 +140,20 @@ void PauseMs(std::uint32_t milliseconds) {
   Sleep(milliseconds);
   SetLastError(error);
 }
+
+std::uint32_t GetStoredName(const char16_t* path, char16_t* name, std::uint32_t capacity) {
+  // FindFirstFileW takes a pattern: with no wildcard in it (the DOS ones "<", ">" and '"' included)
+  // it finds the one entry of that name, under its long name.
+  for (const char16_t* p = path; *p != 0; ++p) {
+    if (*p == u'*' || *p == u'?' || *p == u'<' || *p == u'>' || *p == u'"') return 0;
+  }
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(Wide(path), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  FindClose(search);
+  std::uint32_t length = 0;
+  while (found.cFileName[length] != 0) ++length;
+  if (length >= capacity) return 0;
+  for (std::uint32_t i = 0; i <= length; ++i) name[i] = static_cast<char16_t>(found.cFileName[i]);
+  return length;
+}

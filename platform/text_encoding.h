@@ -8,6 +8,6 @@ int Utf8ToUtf16(const char* text, int length, char16_t* output, int capacity);
 int Utf16ToUtf8(const char16_t* text, int length, char* output, int capacity);
 
 // Upper-cases text in place as Windows does when it compares file names (its file-system table,
-// one character for one, no locale): names equal after this are one file on Windows. POSIX hosts
-// follow the same mapping for the scripts that file names commonly use.
+// one character for one, no locale): names equal after this are one file on Windows. Other hosts
+// use the Windows build's mapping of every UTF-16 unit, kept as data (platform/upcase_table.h).
 void UpcaseAsFileNames(char16_t* text, int length);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/text_encoding.h"
+#include "platform/upcase_table.h"
 
 namespace {
 
@@ -107,29 +108,6 @@ int Utf16ToUtf8(const char16_t* text, int length, char* output, int capacity) {
   return written;
 }
 
-namespace {
-
-// Lower case to upper case as Windows' table maps them for Latin, Greek and Cyrillic, the scripts
-// of nearly every file name; other characters compare as they are.
-char16_t UpcaseOne(char16_t c) {
-  if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3CB && c != 0x3C2) ||
-      (c >= 0x430 && c <= 0x44F) || (c >= 0xFF41 && c <= 0xFF5A)) {
-    return static_cast<char16_t>(c - 0x20);
-  }
-  if (c == 0xFF) return 0x178;
-  if (c == 0x3C2) return 0x3A3;  // final sigma
-  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
-  // Latin Extended-A and the Cyrillic supplement pair upper and lower case as neighbours; the
-  // dotless i (U+0131) and the long s (U+017F) have no neighbour of their own.
-  const bool evenLower = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177) || (c >= 0x460 && c <= 0x4BF) ||
-                         (c >= 0x4D0 && c <= 0x52F);
-  const bool oddLower = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E) || (c >= 0x4C1 && c <= 0x4CE);
-  if ((evenLower && (c & 1) == 1) || (oddLower && (c & 1) == 0)) return static_cast<char16_t>(c - 1);
-  return c;
-}
-
-}  // namespace
-
 void UpcaseAsFileNames(char16_t* text, int length) {
-  for (int i = 0; i < length; ++i) text[i] = UpcaseOne(text[i]);
+  for (int i = 0; i < length; ++i) text[i] = UpcaseFileNameUnit(text[i]);
 }

@@ -22,7 +22,11 @@ tool's own code: SoftQuorvane.zip is unpacked with the release's folder extracti
 extract"), and every entry that it would not install is a problem; every entry of the other two
 must read whole with the reader ("ziptool test"). Their names are the client's business, but one
 that the release would refuse as ambiguous (not UTF-8, or the same file on Windows as an earlier
-entry, by "ziptool list") is a warning. The rules are ziptool's, never repeated here.
+entry, or a file and a folder of one name, by "ziptool list") is a warning. Every name is judged as
+the release uses it, the reader's ("ziptool list"), which a Unicode Path field may give: the client
+program too must stand at the top level under that name. A name with U+FFFD in it, which an archiver
+writes for bytes it could not convert, is a problem in the client archive and a warning in the others.
+The rules are ziptool's, never repeated here.
 --lenient reports the entries as warnings instead, for payloads that are damaged or hostile on
 purpose; what cannot work at all (a missing or non-ZIP archive, no client program, a payload too
 big to start) stays a problem.
@@ -131,8 +135,11 @@ UNZIP_EVENTS = {
     "Unreadable Entry": "its records in the archive are broken",
     "Name Not UTF-8": "its name is in a code page, not UTF-8, and would read differently on another "
                       "machine: make the archive with UTF-8 names, e.g. 7-Zip's -mcu=on, or give the folder instead",
-    "Duplicate Name": "Windows takes it for the same file as an earlier entry; rename or remove one of them",
+    "Duplicate Name": "Windows takes it for the same file as an earlier entry, or a file and a folder of one "
+                      "name; rename or remove one of them",
 }
+# A name with U+FFFD in it: an archiver (bsdtar in the C locale, say) put it for bytes it could not convert.
+UNCONVERTED = "the archiver could not convert this name; make the archive with UTF-8 names or give the folder"
 # A Duplicate Name whose stored name repeats an earlier one byte for byte.
 GIVEN_TWICE = "the archive gives this name twice; remove one of the entries"
 
@@ -145,13 +152,6 @@ def client_problems(shown, archive, names):
     if archive == CLIENT_ARCHIVE and not names_top_level_file(names, CLIENT_EXECUTABLE):
         return [f"{shown}: has no {CLIENT_EXECUTABLE} at its top level, so the release tool would have nothing to launch"]
     return []
-
-
-def structure_problems(path, data, archive):
-    """What makes an archive unusable whatever its entries hold."""
-    if not is_zip_data(data):
-        return [f"{path}: not a ZIP archive"]
-    return client_problems(path, archive, central_names(data))
 
 
 def structure_warnings(path, data):
@@ -168,7 +168,11 @@ def trial_folder(base):
 
 def explained(event, index, names):
     """The event and what it means for the vendor. The central directory's names, at the entry's
-    index, tell a Duplicate Name given twice from one that only Windows takes for an earlier one."""
+    index, tell a Duplicate Name given twice from one that only Windows takes for an earlier one.
+    An event that ziptool details ("Unreadable Entry: compressed with bzip2 ...") shows its detail."""
+    event, _, detail = event.partition(": ")
+    if detail:
+        return f"{event} ({detail})"
     at = int(index) if index.isdigit() else len(names)
     if event == "Duplicate Name" and at < len(names) and names[at] in names[:at]:
         return f"{event} ({GIVEN_TWICE})"
@@ -187,7 +191,7 @@ def failing_entries(ziptool, path, archive, names):
     failures = []
     for line in result.stdout.decode("utf-8", "replace").splitlines():
         index, name, why = (line.split("\t", 2) + ["", ""])[:3]
-        failures.append((name or f"#{index}", f"{verdict}: {explained(why.split(': ', 1)[-1], index, names)}"))
+        failures.append((name or f"#{index}", f"{verdict}: {explained(why.partition(': ')[2] or why, index, names)}"))
     if result.returncode != 0 and not failures:
         message = (result.stderr.decode("utf-8", "replace").strip().splitlines() or ["no output"])[0]
         message = message.removeprefix("ziptool: ").replace(str(path), "it")
@@ -195,32 +199,53 @@ def failing_entries(ziptool, path, archive, names):
     return failures
 
 
-def ambiguous_names(ziptool, path, names):
-    """(entry, why) for every entry of an archive that is only written whose name the release
-    would refuse as ambiguous if it unpacked it."""
+def listed_entries(ziptool, path):
+    """(index, name, event) for every entry as "ziptool list" gives it: the name is the one the release
+    uses (a Unicode Path field's, cleaned up), the event why it would refuse the name, else None."""
     result = subprocess.run([ziptool, "list", str(path)], capture_output=True)
-    found = []
+    entries = []
     for line in result.stdout.decode("utf-8", "replace").splitlines():
         fields = line.split("\t")
-        event = fields[6].removeprefix("refused: ") if len(fields) > 6 else None
-        if event in AMBIGUOUS_NAME_EVENTS:
-            found.append((fields[5], f"ambiguous name: {explained(event, fields[0], names)}"))
-    return found
+        if len(fields) >= 6:
+            entries.append((fields[0], fields[5], fields[6].removeprefix("refused: ") if len(fields) > 6 else None))
+        elif len(fields) == 3:  # an entry that cannot be described: index, name, why
+            entries.append((fields[0], fields[1], None))
+    return entries
+
+
+def ambiguous_names(listed, names):
+    """(entry, why) for every entry of an archive that is only written whose name the release
+    would refuse as ambiguous if it unpacked it."""
+    return [(name, f"ambiguous name: {explained(event, index, names)}")
+            for index, name, event in listed if event in AMBIGUOUS_NAME_EVENTS]
+
+
+def unconverted_names(listed):
+    return [(name, UNCONVERTED) for _, name, _ in listed if "\ufffd" in name]
 
 
 def check_archive(path, archive, options, shown=None):
     """(problems, warnings) of one archive file."""
     shown = shown or str(path)
     data = Path(path).read_bytes()
-    problems = structure_problems(shown, data, archive)
+    if not is_zip_data(data):
+        return [f"{shown}: not a ZIP archive"], []
     warnings = structure_warnings(shown, data)
-    if problems or not options.ziptool:
-        return problems, warnings
     names = central_names(data)
-    lines = [f"{shown}: {why}" if entry is None else f'{shown}: entry "{entry}": {why}'
-             for entry, why in failing_entries(options.ziptool, path, archive, names)]
+    if not options.ziptool:
+        return client_problems(shown, archive, names), warnings
+    # The names the release uses, from its own reader: a Unicode Path field may rename an entry.
+    listed = listed_entries(options.ziptool, path)
+    failures = failing_entries(options.ziptool, path, archive, names)
+    opened = not (failures and failures[0][0] is None)
+    problems = client_problems(shown, archive, [name.encode("utf-8") for _, name, _ in listed] if opened else names)
+    if problems:
+        return problems, warnings
+    entries = failures + (unconverted_names(listed) if archive == CLIENT_ARCHIVE else [])
+    lines = [f"{shown}: {why}" if entry is None else f'{shown}: entry "{entry}": {why}' for entry, why in entries]
     if archive != CLIENT_ARCHIVE:
-        warnings += [f'{shown}: entry "{entry}": {why}' for entry, why in ambiguous_names(options.ziptool, path, names)]
+        warnings += [f'{shown}: entry "{entry}": {why}'
+                     for entry, why in ambiguous_names(listed, names) + unconverted_names(listed)]
     return (problems, warnings + lines) if options.lenient else (problems + lines, warnings)
 
 

@@ -15,7 +15,9 @@ one folder that Windows takes for one file (Qv.dll and QV.DLL): only one of them
 installed. Prints one line per refused name and exits with 1.
 """
 
+import functools
 import os
+import re
 import shutil
 import stat
 import sys
@@ -44,10 +46,21 @@ def entry_date(environment=os.environ):
     return min(max(date, DOS_DATE_RANGE[0]), DOS_DATE_RANGE[1])
 
 
+# The upper-case table that the release tool's reader compares names with on every build, taken
+# from the Windows build (tools/regen-upcase-table.sh): UTF-16 units that change, and their upper case.
+UPCASE_TABLE = Path(__file__).resolve().parents[1] / "platform" / "upcase_table.inc"
+
+
+@functools.lru_cache(maxsize=None)
+def windows_upcase():
+    pairs = re.findall(r"\{0x([0-9A-F]{4}), 0x([0-9A-F]{4})\}", UPCASE_TABLE.read_text(encoding="ascii"))
+    return {int(lower, 16): int(upper, 16) for lower, upper in pairs}
+
+
 def windows_name_key(name):
-    """What Windows compares when it looks a name up: every character through its upper-case table,
-    one for one. A character whose upper case is longer (ß, the ligature ﬁ) has no entry there."""
-    return "".join(upper if len(upper := c.upper()) == 1 else c for c in name)
+    """What Windows compares when it looks a name up: every UTF-16 unit through its upper-case table,
+    one for one, as the reader does (ß stays ß, ı is not I; a letter beyond U+FFFF keeps its case)."""
+    return name.translate(windows_upcase())
 
 
 def scan(folder):

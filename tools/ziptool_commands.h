@@ -6,7 +6,9 @@
 #include <cstdint>
 
 // One line per entry: index, attributes, write time (FILETIME), compressed and uncompressed
-// size, name (UTF-8), tab-separated; then "result 0x%08X" with the last ArchiveResult.
+// size, name (UTF-8), tab-separated; an entry that cannot be described: index, name (when its
+// record gives one), "failed 0x%08X: <why>" (an unsupported method or feature, and what to do);
+// then "result 0x%08X" with the last ArchiveResult.
 int RunList(const char16_t* archivePath, const char* password);
 // Unpacks every entry below folder (made with its missing parents) exactly as the release tool
 // does; one line per entry that was not written: "<index>\t<name>\tnot written: <event>".

@@ -76,7 +76,14 @@ TEST(EntryDescription, NamesThatAreNotUtf8AreTakenFromTheirUnicodePathFieldOrRef
       {dos, "", "", false, R::NameNotUtf8, u"Caf\\x82.dll"},
       {dos, "", "", true, R::NameNotUtf8, u"Caf\\x82.dll"},
       {dos, field(dos, "Caf\xC3\xA9.dll"), "", false, R::Ok, u"Caf\u00E9.dll"},
-      {dos, "", ExtraField(0x5455, "") + field(dos, "Caf\xC3\xA9.dll"), false, R::Ok, u"Caf\u00E9.dll"},
+      // The directory is the authority: a field that only the local header carries, or one that names
+      // the entry otherwise, makes the local header disagree.
+      {dos, "", ExtraField(0x5455, "") + field(dos, "Caf\xC3\xA9.dll"), false, R::Corrupt, u"Caf\\x82.dll"},
+      {dos, field(dos, "a.dll"), field(dos, "QuorvaneSoftware.exe"), false, R::Corrupt, u"a.dll"},
+      {dos, field(dos, "a.dll"), field(dos, "a.dll"), false, R::Ok, u"a.dll"},
+      {dos, field(dos, "a.dll"), field("Cafe.dll", "b.dll"), false, R::Ok, u"a.dll"},  // stale: no field
+      {"QuorvaneSoftware.exe", "", field("QuorvaneSoftware.exe", "bin/Q.exe"), true, R::Corrupt,
+       u"QuorvaneSoftware.exe"},
       {dos, field("Cafe.dll", "Caf\xC3\xA9.dll"), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},        // stale
       {dos, field(dos, "Caf\xC3\xA9.dll", 2), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},            // version
       {dos, field(dos, "Caf\xC3\xA9.dll").substr(0, 8), "", false, R::NameNotUtf8, u"Caf\\x82.dll"},  // cut
@@ -207,7 +214,7 @@ TEST(EntryDescription, ExtendedTimestampReplacesTheTimesItHolds) {
   }
 }
 
-TEST(EntryDescription, FailuresLeaveOnlyThePreClearedFields) {
+TEST(EntryDescription, FailuresLeaveOnlyTheNameBesideThePreClearedFields) {
   ZipLayout layout;
   std::string zip = BuildZip({Named("a"), Named("b"), Named("c", "longer data")}, &layout);
   PutLe32(zip, layout.localHeader[2] + zipfield::kLocalCompressed, 99);
@@ -217,7 +224,7 @@ TEST(EntryDescription, FailuresLeaveOnlyThePreClearedFields) {
   info.attributes = 0xABCD;
   EXPECT_EQ(GetArchiveEntry(handle.get(), 2, &info), R::Corrupt);
   EXPECT_EQ(info.index, 0);
-  EXPECT_EQ(info.name[0], 0);
+  EXPECT_EQ(std::u16string(info.name), u"c");  // to say which entry failed
   EXPECT_EQ(info.uncompressedSize, 0);
   EXPECT_EQ(info.attributes, 0xABCDu);
   EXPECT_EQ(GetArchiveEntry(handle.get(), 1, &info), R::Corrupt);

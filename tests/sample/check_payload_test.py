@@ -38,6 +38,26 @@ def code_page_zip(name, field_for=None):
     return zip_bytes(["QuorvaneSoftware.exe", info]).replace(info.filename.encode(), raw)
 
 
+def unicode_path_zip(stored, name, local_only=False):
+    """An entry stored as STORED whose valid Unicode Path field (0x7075) names it NAME, after the client
+    unless it is the client's; local_only turns the directory's copy of the field into another tag."""
+    info = zipfile.ZipInfo(stored)
+    utf8 = name.encode("utf-8")
+    info.extra = struct.pack("<HHBI", 0x7075, 5 + len(utf8), 1, zlib.crc32(stored.encode())) + utf8
+    data = zip_bytes(([] if stored == "QuorvaneSoftware.exe" else ["QuorvaneSoftware.exe"]) + [info])
+    at = data.rfind(info.extra)
+    return data[:at] + b"\x76" + data[at + 1:] if local_only else data
+
+
+def zip64_end(data):
+    """The archive with its end record leaving the directory's offset to a ZIP64 end record."""
+    at = data.rfind(b"PK\x05\x06")
+    count, size, offset = struct.unpack_from("<HII", data, at + 10)
+    record = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, size, offset)
+    locator = struct.pack("<IIQI", 0x07064B50, 0, at, 1)
+    return data[:at] + record + locator + data[at:at + 16] + b"\xff" * 4 + data[at + 20:]
+
+
 CLIENT = zip_bytes(["QuorvaneSoftware.exe", "QelSoftClient.exe", "QvCore.dll"])
 PAYLOAD = {"ImgRes.zip": zip_bytes(["main.xml", "common/", "common/logo.png"]),
            "Drivers.zip": zip_bytes(["DevTools/", "DevTools/ReadMe.txt"]), "SoftQuorvane.zip": CLIENT}
@@ -75,6 +95,8 @@ def write_tree(root, files):
             path.write_bytes(data)
 
 
+# Names that Windows takes for one file, each after its first spelling.
+PAIRS = ["Ελλάδα.txt", "ΕΛΛΆΔΑ.txt", "Științe.txt", "ȘTIINȚE.txt", "Việt.txt", "VIỆT.txt", "ǆ", "Ǆ", "բ", "Բ"]
 CLIENT_FOLDER = {"QuorvaneSoftware.exe": b"MZ" + bytes(300), "plugins/QvCore.dll": b"MZ" + bytes(900)}
 
 
@@ -129,6 +151,10 @@ class CheckPayload(unittest.TestCase):
                                  "ImgRes/passwd: a link"),
             "names Windows takes for one file": ({"Drivers_zip": None, "Drivers_dir": {"Qv.dll": b"1", "QV.DLL": b"2"}},
                                                  "Drivers/QV.DLL and Qv.dll: Windows takes them for one file; rename"),
+            "Greek names Windows takes for one": ({"Drivers_zip": None, "Drivers_dir": dict.fromkeys(PAIRS[:2], b"1")},
+                                                  f"Drivers/{PAIRS[1]} and {PAIRS[0]}: Windows takes them for one file"),
+            "a file and a folder of one name": ({"Drivers_zip": None, "Drivers_dir": {"Lib": b"1", "lib/x.dll": b"2"}},
+                                                "Drivers/Lib and lib: Windows takes them for one file"),
         }
         for case, (replacements, message) in cases.items():
             with self.subTest(case):
@@ -186,6 +212,27 @@ class CheckPayload(unittest.TestCase):
                                         [f'SoftQuorvane.zip: entry "Qv.dll": {twice}']),
             "client names Windows takes for one": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Qv.dll", "qV.DLL"])},
                                                    [f'SoftQuorvane.zip: entry "qV.DLL": {one_file}']),
+            "pairs of every script": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", *PAIRS])},
+                                      [f'SoftQuorvane.zip: entry "{upper}": {one_file}' for upper in PAIRS[1::2]]),
+            "a file and a folder of one name": (
+                {"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Lib", "lib/x.dll", "a/b/", "A/B"])},
+                [f'SoftQuorvane.zip: entry "lib/x.dll": {one_file}', f'SoftQuorvane.zip: entry "A/B": {one_file}']),
+            "client field in the local header only": (
+                {"SoftQuorvane_zip": unicode_path_zip("x.dll", "QuorvaneSoftware.exe", local_only=True)},
+                ['SoftQuorvane.zip: entry "x.dll": not installed by the release: Unreadable Entry (its records are broken)']),
+            "client name the archiver could not convert": (
+                {"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Caf\ufffd\ufffd.dll"])},
+                ['SoftQuorvane.zip: entry "Caf\ufffd\ufffd.dll": the archiver could not convert this name; make the '
+                 'archive with UTF-8 names or give the folder']),
+            "client entry in bzip2": (
+                {"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "x.dll"], method=zipfile.ZIP_BZIP2)},
+                [f'SoftQuorvane.zip: entry "{name}": not installed by the release: Unreadable Entry (compressed with '
+                 f'bzip2 (method 12), which the release tool\'s reader does not read; store or deflate it)'
+                 for name in ("QuorvaneSoftware.exe", "x.dll")]),
+            "ZIP64 driver archive": ({"Drivers_zip": zip64_end(PAYLOAD["Drivers.zip"])},
+                                     ["Drivers.zip: the release tool's reader cannot open it as a ZIP archive: it is a "
+                                      "ZIP64 archive, which the release tool's reader does not read; make an archive "
+                                      "under 4 GiB without ZIP64 (0x00000200)"]),
         }
         for case, (replacements, expected) in cases.items():
             with self.subTest(case):
@@ -202,12 +249,24 @@ class CheckPayload(unittest.TestCase):
         # but ambiguous ones are named. A valid Unicode Path field makes a code-page name UTF-8.
         self.assertEqual(self.check("--ziptool", ZIPTOOL, ImgRes_zip=zip_bytes(["../x", "CON"])), (0, ""))
         self.assertEqual(self.check("--ziptool", ZIPTOOL, SoftQuorvane_zip=code_page_zip("Café.dll", "Café.dll")), (0, ""))
-        ambiguous = {"ImgRes_zip": code_page_zip("Café.dll"), "Drivers_zip": zip_bytes(["a.inf", "a.inf", "A.INF"])}
+        ambiguous = {"ImgRes_zip": code_page_zip("Café.dll"),
+                     "Drivers_zip": zip_bytes(["a.inf", "a.inf", "A.INF", "a.inf/x", "\ufffd.inf"])}
         status, output = self.check("--ziptool", ZIPTOOL, **ambiguous)
-        self.assertEqual((status, [line.split(" (")[0] for line in output.splitlines()]), (0, [
+        self.assertEqual((status, [line.split(" (")[0].split(";")[0] for line in output.splitlines()]), (0, [
             'warning: ImgRes.zip: entry "Caf\\x82.dll": ambiguous name: Name Not UTF-8',
             'warning: Drivers.zip: entry "a.inf": ambiguous name: Duplicate Name',
-            'warning: Drivers.zip: entry "A.INF": ambiguous name: Duplicate Name']))
+            'warning: Drivers.zip: entry "A.INF": ambiguous name: Duplicate Name',
+            'warning: Drivers.zip: entry "a.inf/x": ambiguous name: Duplicate Name',
+            'warning: Drivers.zip: entry "\ufffd.inf": the archiver could not convert this name']))
+        # The client program must stand at the top level under the name the release gives it; the dotless
+        # i and U+0483 have no upper case of their own on Windows, so both names of each pair install.
+        for renamed in ("bin/QuorvaneSoftware.exe", "Launcher.exe"):
+            client = unicode_path_zip("QuorvaneSoftware.exe", renamed)
+            status, output = self.check("--ziptool", ZIPTOOL, "--lenient", SoftQuorvane_zip=client)
+            self.assertEqual(status, 1, output)
+            self.assertIn("SoftQuorvane.zip: has no QuorvaneSoftware.exe", output)
+        kept_apart = zip_bytes(["QuorvaneSoftware.exe", "\u0131.txt", "\u0130.txt", "t\u0483", "t\u0482"])
+        self.assertEqual(self.check("--ziptool", ZIPTOOL, SoftQuorvane_zip=kept_apart), (0, ""))
 
     def test_refuses_a_payload_too_big_to_start(self):
         folder = {"SoftQuorvane_zip": None, "SoftQuorvane_dir": CLIENT_FOLDER}  # counted as what it is packed into
@@ -231,7 +290,7 @@ class CheckPayload(unittest.TestCase):
 class PackPayload(unittest.TestCase):
     FILES = {"QuorvaneSoftware.exe": b"MZ" + bytes(5000), "a-b.txt": b"dash", "a/z.txt": b"z" * 100,
              "a/deeper/b.bin": bytes(range(256)) * 40, "empty/": None, "Résumé.txt": "é".encode(), "zero": b"",
-             "straße": b"sharp s", "STRASSE": b"double s"}
+             "straße": b"sharp s", "STRASSE": b"double s", "\u0131": b"dotless", "\u0130": b"dotted"}
 
     def pack(self, folder, epoch=None):
         environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}

@@ -258,6 +258,26 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
       {"DUP.txt", nullptr, "DUP.txt", kUnzipDuplicateName},         // one file on Windows: the first one stays
       {"/dup.txt", nullptr, "dup.txt", kUnzipDuplicateName},        // after the clean-up of the separator
       {"Caf\x82.dll", nullptr, "Caf\\x82.dll", kUnzipNameNotUtf8},  // the DOS code page, no UTF-8 field
+      // Windows' upper case, whatever the script; the dotless i and U+0483 have none of their own.
+      {"\u0395\u03BB\u03BB\u03AC\u03B4\u03B1", "\u0395\u03BB\u03BB\u03AC\u03B4\u03B1", nullptr},
+      {"\u0395\u039B\u039B\u0386\u0394\u0391", nullptr, "\u0395\u039B\u039B\u0386\u0394\u0391", kUnzipDuplicateName},
+      {"\u0218tiin\u021Be", "\u0218tiin\u021Be", nullptr},
+      {"\u0219TIIN\u021AE", nullptr, "\u0219TIIN\u021AE", kUnzipDuplicateName},
+      {"Vi\u1EC7t", "Vi\u1EC7t", nullptr},
+      {"VI\u1EC6T", nullptr, "VI\u1EC6T", kUnzipDuplicateName},
+      {"\u01C6\u0562", "\u01C6\u0562", nullptr},
+      {"\u01C4\u0532", nullptr, "\u01C4\u0532", kUnzipDuplicateName},
+      {"\u0131", "\u0131", nullptr},
+      {"\u0130", "\u0130", nullptr},
+      {"t\u0483", "t\u0483", nullptr},
+      {"t\u0482", "t\u0482", nullptr},
+      // A file and a folder of one name, either order: the first stays.
+      {"Lib", "Lib", nullptr},
+      {"lib/x.dll", nullptr, "lib/x.dll", kUnzipDuplicateName},
+      {"m/n.dll", "m/n.dll", nullptr},
+      {"M", nullptr, "M", kUnzipDuplicateName},
+      {"c/d", "c/d", nullptr},
+      {"C/D/", nullptr, "C/D/", kUnzipDuplicateName},
   };
   std::vector<TestEntry> entries;
   std::vector<std::string> refused;
@@ -286,13 +306,15 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
   EXPECT_FALSE(run.allInstalled);
   EXPECT_EQ(run.reports, refused);
   EXPECT_EQ(listScratch(), scratchExpected);
-  EXPECT_EQ(
-      ListTree(unpacked.parent),
-      (std::vector<std::string>{"out/", "out/abs/", "out/abs/w", "out/b", "out/dup.txt", "out/kept.txt", "out/server/",
-                                "out/server/share/", "out/server/share/v", "out/win/", "out/win/z", "out/x"}));
+  // The installed files, the folders on their paths and the folders the rows give.
+  std::vector<std::string> tree = {"out/",        "out/abs/",          "out/c/",  "out/kept.txt", "out/m/",
+                                   "out/server/", "out/server/share/", "out/win/"};
+  for (const std::string& name : installed) tree.push_back("out/" + name);
+  std::sort(tree.begin(), tree.end());
+  EXPECT_EQ(ListTree(unpacked.parent), tree);
   for (const Row& row : rows) {
     if (row.installedAs != nullptr) {
-      EXPECT_EQ(unpacked.Read(row.installedAs), std::string("from ") + row.stored);
+      EXPECT_EQ(unpacked.Read(row.installedAs), std::string("from ") + row.stored) << row.stored;
     }
   }
 }
@@ -647,6 +669,26 @@ TEST(UnzipToFolder, FileInUseKeepsItsOldContentsUnlessItIsLetGoSoon) {
                                                    : std::vector<std::string>{"client.dll", "other.dll"};
     EXPECT_EQ(ListTree(unpacked.out), installed);
   }
+}
+
+// Windows (and Wine) find a file or folder by its short name too: an entry of that name would replace
+// another file, or write below another folder. Where the volume keeps no short names there is no case.
+TEST(UnzipToFolder, ShortNameOfAnotherFileIsADuplicateName) {
+  const Case unpacked("short_names");
+  unpacked.Put("QuorvaneSoftware.exe", "client");
+  CreateOneFolder((unpacked.out + u"/Long Folder Name").c_str());
+  const auto shortName = [&unpacked](const char16_t* name) {
+    wchar_t path[MAX_PATH];
+    GetShortPathNameW(reinterpret_cast<const wchar_t*>((unpacked.out + u"/" + name).c_str()), path, MAX_PATH);
+    const std::string shortPath = Utf8(reinterpret_cast<const char16_t*>(path));
+    return shortPath.substr(shortPath.find_last_of("/\\") + 1);
+  };
+  const std::string file = shortName(u"QuorvaneSoftware.exe"), folder = shortName(u"Long Folder Name");
+  if (file == "QuorvaneSoftware.exe") GTEST_SKIP() << "no short names on this volume";
+  const Outcome run = unpacked.UnzipBytes(BuildZip({File(file, "other"), File(folder + "/x.dll", "x")}));
+  EXPECT_EQ(run.reports, (std::vector<std::string>{"Duplicate Name " + file, "Duplicate Name " + folder + "/x.dll"}));
+  EXPECT_EQ(unpacked.Read("QuorvaneSoftware.exe"), "client");
+  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"Long Folder Name/", "QuorvaneSoftware.exe"}));
 }
 
 // The unpack phase: the client archive below an APPDATA of the test's own, its log lines in order.

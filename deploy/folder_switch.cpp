@@ -33,12 +33,14 @@ bool IsFolder(const std::u16string& path) {
 enum class JournalState { Staging, Switching, Committed };
 
 // What a journal holds. Lines: "O name"/"N name" a target of the switch with/without an old file,
-// "S name" a staged file that may stand, "D name" a folder made for the update, "K name" a
-// kept-aside file still to delete (one in use could not go yet).
+// "S name" a staged file that may stand, "T folder" a folder that staged files were put in (any
+// "<name>.qvtmp" there may be one; "T " is the folder itself), "D name" a folder made for the
+// update, "K name" a kept-aside file still to delete (one in use could not go yet).
 struct Journal {
   JournalState state = JournalState::Committed;
   std::vector<StagedFile> files;
   std::vector<std::u16string> staged;
+  std::vector<std::u16string> stagingFolders;
   std::vector<std::u16string> folders;
   std::vector<std::u16string> keptAside;
   bool unusable = false;  // a line that is not ours, or names what no repair can act on
@@ -65,6 +67,7 @@ std::string JournalText(const Journal& journal) {
   std::string text = std::string(kJournalHeader) + StateText(journal.state) + '\n';
   for (const StagedFile& file : journal.files) text += Utf8Line(file.hadOld ? 'O' : 'N', file.name);
   for (const std::u16string& name : journal.staged) text += Utf8Line(kNoteStagedFile, name);
+  for (const std::u16string& name : journal.stagingFolders) text += Utf8Line(kNoteStagingFolder, name);
   for (const std::u16string& name : journal.folders) text += Utf8Line(kNoteMadeFolder, name);
   for (const std::u16string& name : journal.keptAside) text += Utf8Line('K', name);
   return text;
@@ -84,6 +87,10 @@ bool JournalNameIsUsable(const char16_t* folder, const std::u16string& name) {
 
 // One line into journal; a line that is not one of ours is passed over and marks the journal.
 void ParseLine(const char16_t* folder, const std::string& line, Journal* journal) {
+  if (line.size() == 2 && line[0] == kNoteStagingFolder && line[1] == ' ') {
+    journal->stagingFolders.emplace_back();
+    return;
+  }
   const int units = line.size() >= 3 && line[1] == ' '
                         ? Utf8ToUtf16(line.data() + 2, static_cast<int>(line.size() - 2), nullptr, 0)
                         : 0;
@@ -100,6 +107,9 @@ void ParseLine(const char16_t* folder, const std::string& line, Journal* journal
       break;
     case kNoteStagedFile:
       journal->staged.push_back(name);
+      break;
+    case kNoteStagingFolder:
+      journal->stagingFolders.push_back(name);
       break;
     case kNoteMadeFolder:
       journal->folders.push_back(name);
@@ -333,13 +343,49 @@ void RemoveMadeFolders(SwitchRun& run, const std::vector<std::u16string>& folder
   run.hold.held.Clear();
 }
 
+// A staged file's name: ".qvtmp" at the end, in any case.
+bool EndsWithStagedSuffix(const std::u16string& name) {
+  const std::u16string suffix = kUnzipTemporarySuffix;
+  if (name.size() <= suffix.size()) return false;
+  for (std::size_t i = 0; i < suffix.size(); ++i) {
+    char16_t c = name[name.size() - suffix.size() + i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (c != suffix[i]) return false;
+  }
+  return true;
+}
+
+// Every staged file in a folder that a run staged into before it ended without its switch: the
+// run named the folder, not each file, since a line per file costs every update a write per file.
+// Staged names are reserved for this tool, so every "<name>.qvtmp" there is one of them.
+void ClearStagedFilesIn(SwitchRun& run, const std::u16string& folder, Journal* left) {
+  const FolderHold held = HoldParents(run.hold, run.folder, folder + u"\\");
+  if (held != FolderHold::Held) {
+    if (held != FolderHold::Missing) run.unusable = true;
+    return;
+  }
+  const std::u16string path = folder.empty() ? std::u16string(run.folder) : PathOf(run.folder, folder);
+  std::vector<std::u16string> names;
+  ListPlainFiles(path.c_str(), &names);
+  for (const std::u16string& name : names) {
+    if (!EndsWithStagedSuffix(name)) continue;
+    const std::u16string file = PathOf(path.c_str(), name);
+    if (!DeleteHeldFile(run.reports, -1, name.c_str(), file.c_str())) {
+      const std::u16string target = name.substr(0, name.size() - std::u16string(kUnzipTemporarySuffix).size());
+      left->staged.push_back(folder.empty() ? target : folder + u"\\" + target);
+    }
+  }
+}
+
 // Removes the waste of an update; answers what could not go yet, as a committed journal's lines.
 Journal ClearWaste(SwitchRun& run, const std::vector<std::u16string>& staged,
-                   const std::vector<std::u16string>& folders, const std::vector<std::u16string>& keptAside) {
+                   const std::vector<std::u16string>& folders, const std::vector<std::u16string>& keptAside,
+                   const std::vector<std::u16string>& stagingFolders = {}) {
   Journal left;
   for (const std::u16string& name : staged) {
     if (!DeleteWaste(run, name, kUnzipTemporarySuffix)) left.staged.push_back(name);
   }
+  for (const std::u16string& folder : stagingFolders) ClearStagedFilesIn(run, folder, &left);
   for (const std::u16string& name : keptAside) {
     if (!DeleteWaste(run, name, kUnzipKeptAsideSuffix)) left.keptAside.push_back(name);
   }
@@ -505,12 +551,22 @@ bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, Staging
   return true;
 }
 
+namespace {
+
+bool AppendNote(StagingJournal& journal, char kind, const std::u16string& name) {
+  const std::string line = Utf8Line(kind, name);
+  journal.broken = !WriteToFile(journal.file.Get(), line.data(), static_cast<std::uint32_t>(line.size()));
+  return !journal.broken;
+}
+
+}  // namespace
+
 bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name) {
   if (journal.broken) return false;
   HeldFileReports& reports = journal.holds;
   if (!journal.file.IsValid()) {
     // The first note: the journal, with what an earlier run left, replaces the last one whole;
-    // then it grows by a line before each file or folder is made.
+    // then it grows by a line before each folder is made or first staged into.
     Journal staging;
     staging.state = JournalState::Staging;
     staging.staged = journal.staged;
@@ -527,10 +583,24 @@ bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name)
     }
     if (journal.broken) return false;
   }
-  const std::string line = Utf8Line(kind, name);
-  journal.broken = !WriteToFile(journal.file.Get(), line.data(), static_cast<std::uint32_t>(line.size()));
-  if (journal.broken) return false;
-  (kind == kNoteStagedFile ? journal.staged : journal.folders).push_back(name);
+  if (kind == kNoteStagedFile) {
+    // Each folder staged into is named once; a run of names in one folder checks it once.
+    const std::size_t cut = name.find_last_of(u"\\/");
+    const std::size_t length = cut == std::u16string::npos ? 0 : cut;
+    const bool sameAsLast = journal.lastStagingFolder.size() == length &&
+                            name.compare(0, length, journal.lastStagingFolder) == 0 && journal.stagingFolderNoted;
+    if (!sameAsLast) {
+      journal.lastStagingFolder.assign(name, 0, length);
+      journal.stagingFolderNoted = true;
+      if (journal.stagingFolders.insert(journal.lastStagingFolder).second &&
+          !AppendNote(journal, kNoteStagingFolder, journal.lastStagingFolder))
+        return false;
+    }
+    journal.staged.push_back(name);
+    return true;
+  }
+  if (!AppendNote(journal, kind, name)) return false;
+  journal.folders.push_back(name);
   return true;
 }
 
@@ -586,7 +656,7 @@ bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* report
     const std::vector<std::u16string> names = NamesOf(journal.files);
     staged.insert(staged.end(), names.begin(), names.end());
   }
-  return FinishJournal(run, ClearWaste(run, staged, journal.folders, journal.keptAside),
+  return FinishJournal(run, ClearWaste(run, staged, journal.folders, journal.keptAside, journal.stagingFolders),
                        run.unusable || journal.unusable) &&
          !Exists(path);
 }

@@ -50,20 +50,24 @@ struct StagingJournal {
   const UnzipReporter* reporter = nullptr;
   HeldFileReports holds;  // for staging and the switch alike: a file is named once
   ScopedPlatformFile file;
-  std::vector<std::u16string> keptAside;  // carried from an earlier switch
-  std::vector<std::u16string> staged;     // every staged file noted, staged or not
-  std::size_t carriedStaged = 0;          // the first ones: an earlier run's, still to delete
-  std::vector<std::u16string> folders;    // every folder noted as made for the update
-  bool broken = false;                    // a note could not be written: nothing may be staged
+  std::vector<std::u16string> keptAside;              // carried from an earlier switch
+  std::vector<std::u16string> staged;                 // every staged file noted, staged or not
+  std::size_t carriedStaged = 0;                      // the first ones: an earlier run's, still to delete
+  std::vector<std::u16string> folders;                // every folder noted as made for the update
+  std::unordered_set<std::u16string> stagingFolders;  // the folders noted as staged into
+  std::u16string lastStagingFolder;
+  bool stagingFolderNoted = false;
+  bool broken = false;  // a note could not be written: nothing may be staged
 };
 inline constexpr char kNoteStagedFile = 'S';
 inline constexpr char kNoteMadeFolder = 'D';
+inline constexpr char kNoteStagingFolder = 'T';
 
 // False when the folder holds a switch that could not be taken back or a journal that cannot be
 // read now (reported): no update may start over it.
 bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, StagingJournal& journal);
 // Records name (relative to the folder) before the staged file or folder is made; false when the
-// journal cannot take it.
+// journal cannot take it. A staged file is recorded by its folder, once per folder.
 bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name);
 
 // Replaces every target of plan with its staged file, or none of them: on failure it reports the

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "platform/file_time.h"
 #include "platform/scoped_owner.h"
@@ -83,6 +85,8 @@ bool MoveFileOver(const char16_t* from, const char16_t* to);
 bool DeletePlainFile(const char16_t* path);
 // Renames a folder (or file) to a name that does not exist yet; a folder cannot replace anything.
 bool MoveFolder(const char16_t* from, const char16_t* to);
+// The plain files directly in folder (no folders, no links), by name; false when it cannot be read.
+bool ListPlainFiles(const char16_t* folder, std::vector<std::u16string>* names);
 // Only an empty folder, and never what a link leads to.
 bool RemoveEmptyFolder(const char16_t* path);
 // Creates every missing folder of path[0, end), from position from on: path[0, from) exists or is

@@ -1,5 +1,6 @@
 // POSIX side of the file seam: paths arrive as UTF-16 with "\" or "/" separators and go to the
 // system as UTF-8 with "/".
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 #include "platform/file_system.h"
 #include "platform/hold_retry.h"
@@ -210,6 +212,25 @@ bool MoveFolder(const char16_t* from, const char16_t* to) {
 bool DeletePlainFile(const char16_t* path) {
   const PosixPath posixPath(path);
   return posixPath.IsValid() && unlink(posixPath.Get()) == 0;
+}
+
+bool ListPlainFiles(const char16_t* folder, std::vector<std::u16string>* names) {
+  const PosixPath posixPath(folder);
+  DIR* directory = posixPath.IsValid() ? opendir(posixPath.Get()) : nullptr;
+  if (directory == nullptr) return false;
+  while (const dirent* entry = readdir(directory)) {
+    struct stat status {};
+    if (fstatat(dirfd(directory), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode))
+      continue;
+    const int units = Utf8ToUtf16(entry->d_name, -1, nullptr, 0);
+    if (units <= 1) continue;
+    std::u16string name(static_cast<std::size_t>(units), u'\0');
+    Utf8ToUtf16(entry->d_name, -1, &name[0], units);
+    name.pop_back();  // the terminator
+    names->push_back(std::move(name));
+  }
+  closedir(directory);
+  return true;
 }
 
 bool RemoveEmptyFolder(const char16_t* path) {

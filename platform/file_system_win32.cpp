@@ -120,6 +120,19 @@ bool MoveFolder(const char16_t* from, const char16_t* to) { return MoveFileExW(W
 
 bool DeletePlainFile(const char16_t* path) { return DeleteFileW(Wide(path)) != FALSE; }
 
+bool ListPlainFiles(const char16_t* folder, std::vector<std::u16string>* names) {
+  const std::u16string pattern = std::u16string(folder) + u"\\*";
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(Wide(pattern.c_str()), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0)
+      names->emplace_back(reinterpret_cast<const char16_t*>(found.cFileName));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
+}
+
 bool RemoveEmptyFolder(const char16_t* path) { return RemoveDirectoryW(Wide(path)) != FALSE; }
 
 std::uint32_t GetCurrentFolder(char16_t* buffer, std::uint32_t capacity) {

@@ -466,10 +466,11 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
        "A2B2C2",
        kNothingToSay,
        {}},
-      // Killed while staging, before any switch: each staged file and made folder was named first;
-      // a line cut by the kill named nothing that was made.
+      // Killed while staging, before any switch: each made folder and each folder staged into was
+      // named first, and a staged file an earlier run could not delete; a line cut by the kill
+      // named nothing that was made.
       {"staging",
-       head + "staging\nS a.dll\nD extra\nS extra/x030.dat\nS stray.dat\nS stra",
+       head + "staging\nS old.dll\nT \nD extra\nT extra\nT stra",
        {{"a.dll", "A1"},
         {"b.dll", "B1"},
         {"a.dll.qvtmp", "A2"},

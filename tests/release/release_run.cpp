@@ -25,7 +25,9 @@ bool StartRunningClient(ChildProcess& client) {
   return client.Start(program) && WaitForWindowClass(L"Qel_Rw_Soft_UI", 20000) != nullptr;
 }
 
-long RunReleaseTool() { return RunToEnd(ReleaseToolPath(), 60000); }
+// A run waits out files that other programs hold, up to 10 s for each: a journal held all along is
+// waited for by the repair, the unpack and the check before the launch.
+long RunReleaseTool() { return RunToEnd(ReleaseToolPath(), 120000); }
 
 ReleaseLog ReadReleaseLog() {
   ReleaseLog log;

@@ -18,7 +18,7 @@ void ResetInstall(bool createRoot);
 // its window; false when it does not come up.
 bool StartRunningClient(ChildProcess& client);
 
-// Runs the tool to its end; its exit code, or -1 when it did not end within a minute.
+// Runs the tool to its end; its exit code, or -1 when it did not end within two minutes.
 long RunReleaseTool();
 
 struct ReleaseLog {

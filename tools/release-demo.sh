@@ -30,13 +30,16 @@ wineserver -w
 root=$(echo "$prefix"/drive_c/users/*/AppData/Roaming)/Quorvane/Software
 
 # The first run's client record is removed before the update, so a record at the end proves that
-# the update run started the client again.
+# the update run started the client again. The client writes its record a moment after it starts,
+# later on a busy machine: each run waits for it (up to a minute) rather than for a fixed time.
 xvfb-run -a bash -c '
+  record=$3/QuorvaneSoftware.started
+  wait_for_record() { for _ in $(seq 120); do [ -f "$record" ] && return 0; sleep 0.5; done; return 1; }
   wine "$1"; echo "first run: exit code $?" >>"$2"
-  sleep 2
-  rm -f "$3/QuorvaneSoftware.started"
+  wait_for_record || true
+  rm -f "$record"
   wine "$1"; echo "update run: exit code $?" >>"$2"
-  sleep 2
+  wait_for_record || true
   wineserver -k || true' _ "$tool" "$runs" "$root" || true
 # Each run's exit status with what it means (README "Exit status").
 status_meaning() {

@@ -439,33 +439,29 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
     std::vector<std::pair<std::string, std::string>> files;  // what was left beside the journal
     std::string after;                                       // a.dll, b.dll and sub/c.dll afterwards
     Outcome outcome;
-    std::vector<std::string> alsoLeft;  // beside a.dll, b.dll and sub/c.dll
+    std::vector<std::string> alsoLeft = {};  // beside a.dll, b.dll and sub/c.dll
   } rows[] = {
       {"all staged",
        switching,
        {{"a.dll", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"b.dll.qvtmp", "B2"}},
        "A1B1",
-       kUndone,
-       {}},
+       kUndone},
       {"one set aside",
        switching,
        {{"a.dll.qvold", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"b.dll.qvtmp", "B2"}},
        "A1B1",
-       kUndone,
-       {}},
+       kUndone},
       {"one switched",
        switching,
        {{"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll.qvtmp", "B2"}},
        "A1B1",
-       kUndone,
-       {}},
-      {"all switched", switching, allSwitched, "A1B1", kUndone, {}},
+       kUndone},
+      {"all switched", switching, allSwitched, "A1B1", kUndone},
       {"committed",
        head + "committed\nK a.dll\nK b.dll\n",
        {{"a.dll.qvold", "A1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}},
        "A2B2C2",
-       kNothingToSay,
-       {}},
+       kNothingToSay},
       // Killed while staging, before any switch: each made folder and each folder staged into was
       // named first, and a staged file an earlier run could not delete; a line cut by the kill
       // named nothing that was made.
@@ -477,8 +473,7 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
         {"extra/x030.dat.qvtmp", "X"},
         {"stray.dat.qvtmp", "S"}},
        "A1B1",
-       kNothingToSay,
-       {}},
+       kNothingToSay},
       // Planted: what the repair can act on is acted on, the rest is left alone and the journal set aside.
       {"a line naming a folder as a file",
        switching + "O plain\n",
@@ -486,13 +481,8 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
        "A1B1",
        kUndoneAndSetAside,
        {"plain/", "plain/keep.txt"}},
-      {"a line below a link",
-       switching + "O linked/x.dll\nD linked/inner\n",
-       allSwitched,
-       "A1B1",
-       kUndoneAndSetAside,
-       {}},
-      {"no journal of ours", "garbage\n", {{"a.dll", "A1"}, {"b.dll", "B1"}}, "A1B1", kSetAside, {}},
+      {"a line below a link", switching + "O linked/x.dll\nD linked/inner\n", allSwitched, "A1B1", kUndoneAndSetAside},
+      {"no journal of ours", "garbage\n", {{"a.dll", "A1"}, {"b.dll", "B1"}}, "A1B1", kSetAside},
       {"a folder at its name",
        folderAtJournal,
        {{"a.dll", "A1"}, {"b.dll", "B1"}},

@@ -308,7 +308,9 @@ TEST_F(ReleaseFault, SwitchThatACrashInterruptedIsTakenBackByTheNextRun) {
     }
     const std::string undone = "UnzipToFolder Switch Undone " + Narrow(InstallRoot());
     EXPECT_EQ(log.messages[hold.kind == kLetGoSoon ? 2 : 1], undone);
-    if (hold.kind == kLetGoSoon) EXPECT_EQ(log.messages[1], "UnzipToFolder File Held Quorvane.qvjournal");
+    if (hold.kind == kLetGoSoon) {
+      EXPECT_EQ(log.messages[1], "UnzipToFolder File Held Quorvane.qvjournal");
+    }
     std::set<std::wstring> all;
     for (const auto& file : newRelease_) all.insert(file.first);
     EXPECT_EQ(CheckEveryFileOldOrNew(), all);

@@ -8,6 +8,7 @@
 
 #include "install/install_paths.h"
 #include "install/release_names.h"
+#include "platform/hold_retry.h"
 #include "platform/scoped_handle.h"
 
 namespace {
@@ -33,7 +34,10 @@ FILE* OpenLog(const wchar_t* path) {
   if (path == nullptr || std::wcslen(path) + std::wcslen(kLogTemporarySuffix) >= kPathCapacity) return nullptr;
   wchar_t temporary[kPathCapacity];
   wsprintfW(temporary, L"%s%s", path, kLogTemporarySuffix);
-  DeleteFileW(temporary);  // one that a crashed run left; a link of that name goes, not what it leads to
+  // One that a crashed run left; a link of that name goes, not what it leads to. A scanner that
+  // reads the new log as soon as it appears makes the delete and the move wait a moment.
+  HoldRetry deleteRetry;
+  RetryWhileHeld(deleteRetry, [&] { return DeleteFileW(temporary) != FALSE; });
   // Shared for delete, so that the move below can rename it while it is open; for reading, so
   // that the log can be watched while the run goes on; for writing, so that a copy of the tool
   // that waited for this run in vain can add its line.
@@ -42,7 +46,8 @@ FILE* OpenLog(const wchar_t* path) {
   if (!file.IsValid()) {
     // The folder takes no new entries: the old log is rewritten in place if it is a plain file.
     file.Reset(OpenPlainFileToRewrite(path, kLogSharing));
-  } else if (!MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING)) {
+  } else if (HoldRetry moveRetry; !RetryWhileHeld(
+                 moveRetry, [&] { return MoveFileExW(temporary, path, MOVEFILE_REPLACE_EXISTING) != FALSE; })) {
     const DWORD error = GetLastError();
     file.Reset();
     DeleteFileW(temporary);

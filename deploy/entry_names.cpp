@@ -3,9 +3,9 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 
-namespace {
+namespace {}  // namespace
 
-bool EndsWith(const char16_t* name, std::uint32_t length, const char16_t* suffix) {
+bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix) {
   std::uint32_t suffixLength = 0;
   while (suffix[suffixLength] != 0) ++suffixLength;
   if (length < suffixLength) return false;
@@ -16,6 +16,8 @@ bool EndsWith(const char16_t* name, std::uint32_t length, const char16_t* suffix
   }
   return true;
 }
+
+namespace {
 
 // Characters Windows allows in no file name (the colon is the reader's to refuse): such an entry
 // could never be created there, on any host.
@@ -30,8 +32,9 @@ bool HasForbiddenCharacter(const char16_t* name) {
 }  // namespace
 
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length) {
-  return EndsWith(name, length, kUnzipTemporarySuffix) || EndsWith(name, length, kUnzipKeptAsideSuffix) ||
-         EndsWith(name, length, kUnzipJournalSuffix);
+  return EndsWithNameSuffix(name, length, kUnzipTemporarySuffix) ||
+         EndsWithNameSuffix(name, length, kUnzipKeptAsideSuffix) ||
+         EndsWithNameSuffix(name, length, kUnzipJournalSuffix);
 }
 
 namespace {

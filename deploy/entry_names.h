@@ -34,6 +34,8 @@ struct EntryNames {
 // file, or a file and a folder of one name ("Lib" and "lib/x.dll", "a/b" and "a/b/", either order),
 // is a Duplicate Name, so the first one stays and the switch never meets a folder at a file's name.
 const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const ArchiveEntryInfo& info);
+// Whether name[0, length) ends with suffix, in any case of A to Z (the suffixes above).
+bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix);
 // Whether a name, as the folder extraction writes it, is one that no entry may take (a staged,
 // kept-aside or journal name), in any case.
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length);

@@ -14,6 +14,7 @@ constexpr char kSwitchingState[] = "switching";  // targets may be set aside or 
 constexpr char kCommittedState[] = "committed";  // the folder is one whole version; waste may be left
 // A journal lists one line per file; far beyond any archive's 65,535 entries is no journal of ours.
 constexpr std::uint32_t kLongestJournal = 32u << 20;
+constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
 // Kept for whoever wants to look into it, never read again: it can block no later update.
 constexpr char16_t kUnusableJournalName[] = u"Quorvane.qvjournal.unusable";
 
@@ -343,18 +344,6 @@ void RemoveMadeFolders(SwitchRun& run, const std::vector<std::u16string>& folder
   run.hold.held.Clear();
 }
 
-// A staged file's name: ".qvtmp" at the end, in any case.
-bool EndsWithStagedSuffix(const std::u16string& name) {
-  const std::u16string suffix = kUnzipTemporarySuffix;
-  if (name.size() <= suffix.size()) return false;
-  for (std::size_t i = 0; i < suffix.size(); ++i) {
-    char16_t c = name[name.size() - suffix.size() + i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != suffix[i]) return false;
-  }
-  return true;
-}
-
 // Every staged file in a folder that a run staged into before it ended without its switch: the
 // run named the folder, not each file, since a line per file costs every update a write per file.
 // Staged names are reserved for this tool, so every "<name>.qvtmp" there is one of them.
@@ -368,10 +357,12 @@ void ClearStagedFilesIn(SwitchRun& run, const std::u16string& folder, Journal* l
   std::vector<std::u16string> names;
   ListPlainFiles(path.c_str(), &names);
   for (const std::u16string& name : names) {
-    if (!EndsWithStagedSuffix(name)) continue;
+    // A staged file's name: a target's name and ".qvtmp", in any case.
+    const auto length = static_cast<std::uint32_t>(name.size());
+    if (length <= kSuffixLength || !EndsWithNameSuffix(name.c_str(), length, kUnzipTemporarySuffix)) continue;
     const std::u16string file = PathOf(path.c_str(), name);
     if (!DeleteHeldFile(run.reports, -1, name.c_str(), file.c_str())) {
-      const std::u16string target = name.substr(0, name.size() - std::u16string(kUnzipTemporarySuffix).size());
+      const std::u16string target = name.substr(0, length - kSuffixLength);
       left->staged.push_back(folder.empty() ? target : folder + u"\\" + target);
     }
   }

@@ -157,6 +157,30 @@ TEST_F(ReleaseFault, ClientFileHeldOpenKeepsTheWholeOldVersionAndIsLogged) {
   EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000)) << "the old client was not launched";
 }
 
+// An on-access scanner holds every file just written, or just renamed into place, for about a
+// second, as real-time scanners on Windows do: each rename, delete and open meanwhile fails with a
+// sharing violation. The update waits every hold out and arrives whole; the log names the files
+// that were held, and nothing of the switch stays beside them.
+TEST_F(ReleaseFault, ScannerHoldingEveryNewFileForAMomentOnlyDelaysTheUpdate) {
+  WriteOldInstall(false);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring ready = std::wstring(temp) + L"qv_scanner_ready";
+  DeleteFileW(ready.c_str());
+  ChildProcess scanner;
+  ASSERT_TRUE(scanner.Start(BuildArtifact(L"tests/faults/faults_scanner_stand_in.exe"),
+                            L"\"" + InstallRoot() + L"\" 1000 \"" + ready + L"\""));
+  ASSERT_TRUE(WaitForFile(ready, 20000));
+  RunAndExpectExit(0);
+  scanner.End();
+
+  std::set<std::wstring> all;
+  for (const auto& file : newRelease_) all.insert(file.first);
+  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
+  EXPECT_FALSE(NotInstalled(ReadReleaseLog(), {"File Held"}).empty()) << "no file was held: the case proves nothing";
+  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000));
+}
+
 // A folder whose access list lets its files be written but nothing be created, deleted or renamed
 // in it: no archive and no client file can be replaced (both go through a new file beside the
 // target), every attempt is logged, and the old install stays whole.
@@ -404,33 +428,6 @@ TEST_F(ReleaseFault, CopyThatCannotHaveTheReleaseLockChangesNothing) {
     EXPECT_EQ(ReadReleaseLog().messages, std::vector<std::string>{"OnReleaseFile Another Release Running"});
   }
   LocalFree(grantsNothing);
-}
-
-// An on-access scanner holds every file just written, or just renamed into place, for about a
-// second, as real-time scanners on Windows do: each rename, delete and open meanwhile fails with a
-// sharing violation. The update waits every hold out and arrives whole; the log names the files
-// that were held, and nothing of the switch stays beside them.
-// Last of the cases: under Wine, once the stand-in has run, this test program's output is lost from
-// the next Unix program it starts (the host faults' helpers, in the tear-down) on, whether the
-// stand-in is terminated or ends by itself; here that costs only the closing lines of the report.
-TEST_F(ReleaseFault, ScannerHoldingEveryNewFileForAMomentOnlyDelaysTheUpdate) {
-  WriteOldInstall(false);
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring ready = std::wstring(temp) + L"qv_scanner_ready";
-  DeleteFileW(ready.c_str());
-  ChildProcess scanner;
-  ASSERT_TRUE(scanner.Start(BuildArtifact(L"tests/faults/faults_scanner_stand_in.exe"),
-                            L"\"" + InstallRoot() + L"\" 1000 \"" + ready + L"\""));
-  ASSERT_TRUE(WaitForFile(ready, 20000));
-  RunAndExpectExit(0);
-  scanner.End();
-
-  std::set<std::wstring> all;
-  for (const auto& file : newRelease_) all.insert(file.first);
-  EXPECT_EQ(CheckEveryFileOldOrNew(), all);
-  EXPECT_FALSE(NotInstalled(ReadReleaseLog(), {"File Held"}).empty()) << "no file was held: the case proves nothing";
-  EXPECT_TRUE(WaitForFile(InstalledFile(L"QuorvaneSoftware.started"), 20000));
 }
 
 }  // namespace

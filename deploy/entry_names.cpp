@@ -3,8 +3,6 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 
-namespace {}  // namespace
-
 bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix) {
   std::uint32_t suffixLength = 0;
   while (suffix[suffixLength] != 0) ++suffixLength;

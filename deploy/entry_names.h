@@ -11,6 +11,8 @@
 
 // What the folder extraction puts beside its targets: no entry may take these names.
 inline constexpr char16_t kUnzipTemporarySuffix[] = u".qvtmp";  // a staged file
+inline constexpr std::uint32_t kUnzipTemporarySuffixLength =
+    sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
 inline constexpr char16_t kUnzipKeptAsideSuffix[] = u".qvold";  // an old file during the switch
 inline constexpr char16_t kUnzipJournalSuffix[] = u".qvjournal";
 inline constexpr char16_t kUnzipJournalName[] = u"Quorvane.qvjournal";  // in the folder itself

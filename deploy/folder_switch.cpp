@@ -14,7 +14,6 @@ constexpr char kSwitchingState[] = "switching";  // targets may be set aside or 
 constexpr char kCommittedState[] = "committed";  // the folder is one whole version; waste may be left
 // A journal lists one line per file; far beyond any archive's 65,535 entries is no journal of ours.
 constexpr std::uint32_t kLongestJournal = 32u << 20;
-constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
 // Kept for whoever wants to look into it, never read again: it can block no later update.
 constexpr char16_t kUnusableJournalName[] = u"Quorvane.qvjournal.unusable";
 
@@ -359,10 +358,11 @@ void ClearStagedFilesIn(SwitchRun& run, const std::u16string& folder, Journal* l
   for (const std::u16string& name : names) {
     // A staged file's name: a target's name and ".qvtmp", in any case.
     const auto length = static_cast<std::uint32_t>(name.size());
-    if (length <= kSuffixLength || !EndsWithNameSuffix(name.c_str(), length, kUnzipTemporarySuffix)) continue;
+    if (length <= kUnzipTemporarySuffixLength || !EndsWithNameSuffix(name.c_str(), length, kUnzipTemporarySuffix))
+      continue;
     const std::u16string file = PathOf(path.c_str(), name);
     if (!DeleteHeldFile(run.reports, -1, name.c_str(), file.c_str())) {
-      const std::u16string target = name.substr(0, length - kSuffixLength);
+      const std::u16string target = name.substr(0, length - kUnzipTemporarySuffixLength);
       left->staged.push_back(folder.empty() ? target : folder + u"\\" + target);
     }
   }

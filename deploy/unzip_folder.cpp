@@ -9,8 +9,8 @@
 
 namespace {
 
-constexpr std::uint32_t kSuffixLength = sizeof kUnzipTemporarySuffix / sizeof kUnzipTemporarySuffix[0] - 1;
-static_assert(kSuffixLength <= kUnzipLongestSuffix, "a staged file's name must fit where its target's does");
+static_assert(kUnzipTemporarySuffixLength <= kUnzipLongestSuffix,
+              "a staged file's name must fit where its target's does");
 
 // State of one unpacking: the open archive, where reports go, and the buffers every entry reuses.
 struct Unpacking {
@@ -173,7 +173,8 @@ bool FoundUnderAnotherName(Unpacking& unpacking, std::uint32_t length) {
 bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
   if (FoundUnderAnotherName(unpacking, length)) return Report(unpacking, index, kUnzipDuplicateName, info.name);
   for (std::uint32_t i = 0; i < length; ++i) unpacking.temporary[i] = unpacking.target[i];
-  for (std::uint32_t i = 0; i <= kSuffixLength; ++i) unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
+  for (std::uint32_t i = 0; i <= kUnzipTemporarySuffixLength; ++i)
+    unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
 
   const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
   const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;

@@ -49,8 +49,11 @@ windows_tests=
 if build_suite windows; then
   ctest --preset windows >"$windows_report" 2>&1 &
   windows_tests=$!
-  # An interrupted CTest stops no test session: its display and wineserver go with this script.
-  cleanups+=('[ -z "$windows_tests" ] || { kill "$windows_tests"; wait "$windows_tests"; cmake/wine-session.sh stop build/windows; } 2>/dev/null')
+  # An interrupted CTest runs no clean-up fixture: its test session (display, wineserver) goes with
+  # this script, and so do the host faults a fault case may have left (an install root left
+  # immutable fails the next run's release tests).
+  cleanups+=('[ -z "$windows_tests" ] || { kill "$windows_tests"; wait "$windows_tests"
+    cmake/wine-session.sh stop build/windows; tests/faults/host_cleanup.sh build/windows; } 2>/dev/null')
 else
   status=1
 fi

@@ -1,0 +1,78 @@
+// The journal in the folder ("Quorvane.qvjournal") records every step of an update before it
+// happens, so that the next run can finish what a crash, a power cut or a kill left: while staging
+// it lists each staged file and made folder before it exists (the next run removes them); during
+// the switch it lists every target (the next run takes the switch back); once the new version is
+// whole it lists only what is left to delete. A journal that names what no repair can act on is
+// set aside as "Quorvane.qvjournal.unusable" and never blocks a later update; one that cannot be
+// read now stays for the next run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "deploy/held_files.h"
+
+struct StagedFile {
+  std::u16string name;      // relative to the folder, as the entry names it
+  bool hadOld = false;      // a file stood at the target when the switch began
+  std::int32_t index = -1;  // the entry, for reports
+};
+
+// Kept for whoever wants to look into it, never read again: it can block no later update.
+inline constexpr char16_t kUnusableJournalName[] = u"Quorvane.qvjournal.unusable";
+
+inline constexpr char kNoteStagedFile = 'S';
+inline constexpr char kNoteMadeFolder = 'D';
+inline constexpr char kNoteStagingFolder = 'T';
+
+enum class JournalState { Staging, Switching, Committed };
+
+// What a journal holds. Lines: "O name"/"N name" a target of the switch with/without an old file,
+// "S name" a staged file that may stand, "T folder" a folder that staged files were put in (any
+// "<name>.qvtmp" there may be one; "T " is the folder itself), "D name" a folder made for the
+// update, "K name" a kept-aside file still to delete (one in use could not go yet).
+struct Journal {
+  JournalState state = JournalState::Committed;
+  std::vector<StagedFile> files;
+  std::vector<std::u16string> staged;
+  std::vector<std::u16string> stagingFolders;
+  std::vector<std::u16string> folders;
+  std::vector<std::u16string> keptAside;
+  bool unusable = false;  // a line that is not ours, or names what no repair can act on
+  bool HasWaste() const { return !staged.empty() || !keptAside.empty(); }
+};
+
+// The journal of an update while its files are staged. BeginStaging reads what an earlier run
+// left (kept-aside files still to delete are carried on); the journal file itself is created at
+// the first NoteStaging, and every name is noted before its file or folder is made.
+struct StagingJournal {
+  const char16_t* folder = nullptr;
+  const UnzipReporter* reporter = nullptr;
+  HeldFileReports holds;  // for staging and the switch alike: a file is named once
+  ScopedPlatformFile file;
+  std::vector<std::u16string> keptAside;              // carried from an earlier switch
+  std::vector<std::u16string> staged;                 // every staged file noted, staged or not
+  std::size_t carriedStaged = 0;                      // the first ones: an earlier run's, still to delete
+  std::vector<std::u16string> folders;                // every folder noted as made for the update
+  std::unordered_set<std::u16string> stagingFolders;  // the folders noted as staged into
+  std::u16string lastStagingFolder;
+  bool stagingFolderNoted = false;
+  bool broken = false;  // a note could not be written: nothing may be staged
+};
+
+// One line of the journal, as written.
+std::string Utf8Line(char kind, const std::u16string& name);
+std::string JournalText(const Journal& journal);
+// False when text is no journal of ours at all.
+bool ParseJournal(const char16_t* folder, const std::string& text, Journal* journal);
+
+enum class JournalRead { None, Read, Held, NotOurs };
+
+// The journal in folder. Held: it exists but cannot be opened or read now; it stays for later.
+JournalRead ReadJournal(HeldFileReports& reports, const char16_t* folder, Journal* journal);
+// Written whole beside the journal, on the disk, then moved over it: the journal is always one
+// complete version.
+bool WriteJournal(HeldFileReports& reports, const char16_t* folder, const Journal& journal);

@@ -1,0 +1,176 @@
+#include "deploy/switch_steps.h"
+
+#include "deploy/entry_names.h"
+#include "deploy/switch_paths.h"
+
+Reach ReachFile(SwitchRun& run, const std::u16string& name, FileNames* names) {
+  const FolderHold held = HoldParents(run.hold, run.folder, name);
+  if (held == FolderHold::Missing) return Reach::Missing;
+  if (held != FolderHold::Held) return Reach::BelowLink;
+  names->target = PathOf(run.folder, name);
+  names->staged = names->target + kUnzipTemporarySuffix;
+  names->kept = names->target + kUnzipKeptAsideSuffix;
+  return Reach::Ready;
+}
+
+namespace {
+
+enum class Undo { Done, CannotAct, Failed };
+
+// For the undo of a step, which may follow a crash: the names must lead to files, or no further
+// than a missing folder. CannotAct when they lead below a link or one of them is a folder.
+Undo ReachForUndo(SwitchRun& run, const std::u16string& name, FileNames* names) {
+  const Reach reach = ReachFile(run, name, names);
+  if (reach == Reach::Missing) return Undo::Done;
+  if (reach == Reach::BelowLink || IsFolder(names->target) || IsFolder(names->staged) || IsFolder(names->kept))
+    return Undo::CannotAct;
+  return Undo::Failed;  // not done yet: the caller acts on the names
+}
+
+// The new file goes back to its staged name, if it was moved in: its staged file is gone and its
+// old file (if it had one) is set aside. A file at a new name that the switch did not put there stays.
+Undo UndoMoveIn(SwitchRun& run, const StagedFile& file) {
+  FileNames names;
+  const Undo reach = ReachForUndo(run, file.name, &names);
+  if (reach != Undo::Failed) return reach;
+  const bool movedIn = !Exists(names.staged) && Exists(names.target) && (!file.hadOld || Exists(names.kept));
+  if (!movedIn) return Undo::Done;
+  return MoveHeldFile(run.reports, file.index, file.name.c_str(), names.target.c_str(), names.staged.c_str())
+             ? Undo::Done
+             : Undo::Failed;
+}
+
+// The old file returns to its name, if it was set aside.
+Undo UndoSetAside(SwitchRun& run, const StagedFile& file) {
+  FileNames names;
+  const Undo reach = ReachForUndo(run, file.name, &names);
+  if (reach != Undo::Failed) return reach;
+  if (!Exists(names.kept)) return Undo::Done;
+  return MoveHeldFile(run.reports, file.index, file.name.c_str(), names.kept.c_str(), names.target.c_str())
+             ? Undo::Done
+             : Undo::Failed;
+}
+
+Undo UndoStep(SwitchRun& run, const Step& step) {
+  if (step.kind == StepKind::SetAside) return UndoSetAside(run, (*run.files)[step.file]);
+  if (step.kind == StepKind::MoveIn) return UndoMoveIn(run, (*run.files)[step.file]);
+  return Undo::Done;  // checks, flushes and journal versions change no file of the install
+}
+
+}  // namespace
+
+bool RollBack(SwitchRun& run, const std::vector<Step>& steps, std::size_t done) {
+  bool whole = true;
+  for (std::size_t i = done; i-- > 0;) {
+    const Undo undo = UndoStep(run, steps[i]);
+    if (undo == Undo::Failed) whole = false;
+    if (undo == Undo::CannotAct) run.unusable = true;
+  }
+  run.hold.held.Clear();
+  return whole;
+}
+
+namespace {
+
+// Every staged file on the disk before the first rename, so that a power cut cannot leave a
+// target name on missing bytes: one flush of the whole file system where the platform has it,
+// else file by file.
+bool FlushStaged(SwitchRun& run) {
+  if (FlushFileSystemOf(run.folder)) return true;
+  for (const StagedFile& file : *run.files) {
+    const std::u16string staged = PathOf(run.folder, file.name, kUnzipTemporarySuffix);
+    if (!Attempt(run.reports, file.index, file.name.c_str(), [&] { return FlushFileAtPath(staged.c_str()); }))
+      return false;
+  }
+  return true;
+}
+
+// A kept-aside file of one of the plan's names is an earlier switch's waste: it goes first, so
+// that during this switch every kept-aside file of the plan is this switch's own. A folder at a
+// file's name cannot be set aside and replaced like a file: the switch stops before it starts.
+bool CheckTargets(SwitchRun& run) {
+  for (StagedFile& file : *run.files) {
+    FileNames names;
+    const std::uint32_t attributes = ReachFile(run, file.name, &names) == Reach::Ready
+                                         ? GetPathAttributes(names.target.c_str())
+                                         : kAttributeDirectory;
+    if ((attributes != kInvalidAttributes && (attributes & kAttributeDirectory) != 0) ||
+        (Exists(names.kept) && !DeleteHeldFile(run.reports, file.index, file.name.c_str(), names.kept.c_str()))) {
+      return ReportTo(run.reports.reporter, file.index, kUnzipMoveFailed, file.name.c_str());
+    }
+    file.hadOld = attributes != kInvalidAttributes;
+  }
+  return true;
+}
+
+bool MoveStep(SwitchRun& run, const StagedFile& file, bool setAside) {
+  FileNames names;
+  const bool moved =
+      ReachFile(run, file.name, &names) == Reach::Ready &&
+      (setAside ? MoveHeldFile(run.reports, file.index, file.name.c_str(), names.target.c_str(), names.kept.c_str())
+                : MoveHeldFile(run.reports, file.index, file.name.c_str(), names.staged.c_str(), names.target.c_str()));
+  return moved || ReportTo(run.reports.reporter, file.index, kUnzipMoveFailed, file.name.c_str());
+}
+
+// Journal versions of a switch: every target before the first rename; only waste once it is whole.
+Journal SwitchingJournal(const SwitchRun& run, const std::vector<std::u16string>& createdFolders,
+                         const StagingJournal& staging) {
+  Journal journal;
+  journal.state = JournalState::Switching;
+  journal.files = *run.files;
+  journal.folders = createdFolders;
+  journal.keptAside = staging.keptAside;
+  return journal;
+}
+
+}  // namespace
+
+std::vector<std::u16string> KeptAsideAfterSwitch(const SwitchRun& run, const StagingJournal& staging) {
+  std::vector<std::u16string> kept = staging.keptAside;
+  for (const StagedFile& file : *run.files) {
+    if (file.hadOld) kept.push_back(file.name);
+  }
+  return kept;
+}
+
+bool DoStep(SwitchRun& run, const Step& step, const std::vector<std::u16string>& createdFolders,
+            const StagingJournal& staging) {
+  Journal committed;
+  switch (step.kind) {
+    case StepKind::CheckTargets:
+      return CheckTargets(run);
+    case StepKind::WriteJournal:
+      return WriteJournal(run.reports, run.folder, SwitchingJournal(run, createdFolders, staging)) ||
+             ReportTo(run.reports.reporter, -1, kUnzipWriteFailed, run.folder);
+    case StepKind::FlushStaged:
+      return FlushStaged(run) || ReportTo(run.reports.reporter, -1, kUnzipWriteFailed, run.folder);
+    case StepKind::SetAside:
+      return !(*run.files)[step.file].hadOld || MoveStep(run, (*run.files)[step.file], true);
+    case StepKind::MoveIn:
+      return MoveStep(run, (*run.files)[step.file], false);
+    case StepKind::Commit:
+      // The new version is whole: from here on the old one is only waste to delete. Not recorded
+      // as done, a crash now would take it back; so a failure takes it back now.
+      committed.keptAside = KeptAsideAfterSwitch(run, staging);
+      return WriteJournal(run.reports, run.folder, committed) ||
+             ReportTo(run.reports.reporter, -1, kUnzipWriteFailed, run.folder);
+  }
+  return false;
+}
+
+std::vector<Step> SwitchSteps(const std::vector<StagedFile>& files, bool withJournal) {
+  std::vector<Step> steps;
+  if (withJournal) steps = {{StepKind::CheckTargets}, {StepKind::WriteJournal}, {StepKind::FlushStaged}};
+  // Whether a file had an old one is known only after the check: every file gets a set-aside step,
+  // which changes nothing for a file without one.
+  for (std::size_t i = 0; i < files.size(); ++i) steps.push_back({StepKind::SetAside, i});
+  for (std::size_t i = 0; i < files.size(); ++i) steps.push_back({StepKind::MoveIn, i});
+  if (withJournal) steps.push_back({StepKind::Commit});
+  return steps;
+}
+
+std::vector<std::u16string> NamesOf(const std::vector<StagedFile>& files) {
+  std::vector<std::u16string> names;
+  for (const StagedFile& file : files) names.push_back(file.name);
+  return names;
+}

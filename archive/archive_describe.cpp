@@ -201,3 +201,38 @@ ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, Ar
                   cursor->localHeaderOffset == kZip64Deferred32 || LocalSizesDeferred(cursor);
   return Finish(ArchiveResult::Ok);
 }
+
+ArchiveResult GetArchiveEntryStoredName(ArchiveHandle handle, std::int32_t index,
+                                        char16_t (&name)[kEntryNameCapacity]) {
+  name[0] = 0;
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveResult::Ok) return Finish(check);
+  DirectoryCursor* cursor = handle->reader->cursor;
+  if (index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) return Finish(ArchiveResult::BadArgument);
+  CloseOpenEntry(handle->reader);
+  char storedName[kNameBytes];
+  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk ||
+      ReadCurrentName(cursor, storedName, kNameBytes) != StatusOk) {
+    return Finish(ArchiveResult::Corrupt);
+  }
+  const DirectoryRecord& record = cursor->record;
+  if (record.nameLength >= kNameBytes) return Finish(ArchiveResult::NameTooLong);
+  std::unique_ptr<unsigned char[]> centralExtra;
+  if ((record.flags & kFlagUtf8Name) == 0 && record.extraLength > 0) {
+    centralExtra.reset(new (std::nothrow) unsigned char[record.extraLength]);
+    if (centralExtra == nullptr || ReadCurrentExtra(cursor, centralExtra.get()) != StatusOk) {
+      return Finish(ArchiveResult::ReadFailed);
+    }
+  }
+  std::uint32_t length = 0;
+  const unsigned char* chosen =
+      ChooseName(record, reinterpret_cast<const unsigned char*>(storedName), centralExtra.get(), &length);
+  std::uint32_t end = 0;  // up to the first zero byte, as the described name is read
+  while (end < length && chosen[end] != 0) ++end;
+  if (!IsWellFormedUtf8(chosen, end)) return Finish(ArchiveResult::NameNotUtf8);
+  const int units = end == 0 ? 0
+                             : Utf8ToUtf16(reinterpret_cast<const char*>(chosen), static_cast<int>(end), name,
+                                           kEntryNameCapacity - 1);
+  name[units > 0 ? units : 0] = 0;
+  return Finish(ArchiveResult::Ok);
+}

@@ -90,6 +90,12 @@ struct ArchiveEntryFormat {
 };
 // Ok with format filled; BadArgument as GetArchiveEntry; Corrupt when the record cannot be read.
 ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format);
+// The entry's name as the archive gives it (a current Unicode Path field's name when it has one),
+// before GetArchiveEntry's clean-up: drives, leading separators and parent steps kept, so that a
+// listing can show what the reader changed. Ok with name filled; BadArgument as GetArchiveEntry;
+// Corrupt or ReadFailed when its directory record cannot be read; NameTooLong and NameNotUtf8 with
+// name empty, since GetArchiveEntry already describes those names as stored (cut, or escaped).
+ArchiveResult GetArchiveEntryStoredName(ArchiveHandle handle, std::int32_t index, char16_t (&name)[kEntryNameCapacity]);
 // Whether the file's end record leaves its entry count, directory size or offset to a ZIP64 end
 // record: an archive that OpenArchive does not open (OpenFailed), however small.
 bool IsZip64Archive(const char16_t* path);

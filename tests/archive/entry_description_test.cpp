@@ -21,6 +21,15 @@ TestEntry Named(const std::string& name, const std::string& data = "data") {
   return entry;
 }
 
+// The name before the reader's clean-up.
+std::u16string StoredName(const TestEntry& entry, ArchiveResult expected = R::Ok) {
+  const std::string zip = BuildZip({entry});
+  OpenedArchive handle = OpenBytes(zip);
+  char16_t name[kEntryNameCapacity];
+  EXPECT_EQ(GetArchiveEntryStoredName(handle.get(), 0, name), expected);
+  return name;
+}
+
 ArchiveEntryInfo Describe(const TestEntry& entry, ArchiveResult expected = R::Ok) {
   const std::string zip = BuildZip({entry});
   OpenedArchive handle = OpenBytes(zip);
@@ -56,6 +65,7 @@ TEST(EntryDescription, NamesAreSanitised) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.stored);
     EXPECT_EQ(std::u16string(Describe(Named(c.stored)).name), std::u16string(c.described));
+    EXPECT_EQ(StoredName(Named(c.stored)), Utf16(c.stored));
   }
 }
 
@@ -103,12 +113,17 @@ TEST(EntryDescription, NamesThatAreNotUtf8AreTakenFromTheirUnicodePathFieldOrRef
     entry.localExtra = c.localExtra;
     entry.utf8Name = c.utf8Flag;
     EXPECT_EQ(std::u16string(Describe(entry, c.result).name), std::u16string(c.described));
+    // The field's name is the stored one; a name that is no UTF-8 is only ever shown escaped.
+    if (c.result != R::Corrupt) {
+      EXPECT_EQ(StoredName(entry, c.result), c.result == R::Ok ? c.described : u"");
+    }
   }
 }
 
 TEST(EntryDescription, LongNamesAreCutAtACharacterAndSaidSo) {
   EXPECT_EQ(std::u16string(Describe(Named(std::string(259, 'n'))).name), std::u16string(259, u'n'));
   ArchiveEntryInfo info = Describe(Named(std::string(260, 'n')), R::NameTooLong);
+  EXPECT_EQ(StoredName(Named(std::string(260, 'n')), R::NameTooLong), u"");
   EXPECT_EQ(std::u16string(info.name), std::u16string(259, u'n'));
   std::string accents;
   for (int i = 0; i < 200; ++i) accents += "\xC3\xA9";  // 400 bytes, 200 characters

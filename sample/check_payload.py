@@ -138,11 +138,14 @@ UNZIP_EVENTS = {
     "Duplicate Name": "Windows takes it for the same file as an earlier entry, or a file and a folder of one "
                       "name; rename or remove one of them",
 }
+# What to do about an event that ziptool details with the entry it concerns.
+UNZIP_ADVICE = {"Duplicate Name": "rename or remove one of them"}
+# The remark of "ziptool list" that says why the release refuses a name, and the line of
+# "ziptool extract" for a file installed after another program held it for a moment.
+REFUSED = "refused: "
+HELD = "installed after a hold"
 # A name with U+FFFD in it: an archiver (bsdtar in the C locale, say) put it for bytes it could not convert.
 UNCONVERTED = "the archiver could not convert this name; make the archive with UTF-8 names or give the folder"
-# A Duplicate Name whose stored name repeats an earlier one byte for byte.
-GIVEN_TWICE = "the archive gives this name twice; remove one of the entries"
-
 # What the release would refuse by name alone in the client archive and makes the skin's or the
 # drivers' names ambiguous for the client; "Refused Name" stays the client's business there.
 AMBIGUOUS_NAME_EVENTS = ("Name Not UTF-8", "Duplicate Name")
@@ -166,20 +169,18 @@ def trial_folder(base):
     return os.path.join(base, "q" * max(padding, 1))
 
 
-def explained(event, index, names):
-    """The event and what it means for the vendor. The central directory's names, at the entry's
-    index, tell a Duplicate Name given twice from one that only Windows takes for an earlier one.
-    An event that ziptool details ("Unreadable Entry: compressed with bzip2 ...") shows its detail."""
-    event, _, detail = event.partition(": ")
-    if detail:
-        return f"{event} ({detail})"
-    at = int(index) if index.isdigit() else len(names)
-    if event == "Duplicate Name" and at < len(names) and names[at] in names[:at]:
-        return f"{event} ({GIVEN_TWICE})"
-    return f"{event} ({UNZIP_EVENTS[event]})" if event in UNZIP_EVENTS else event
+def explained(why):
+    """The event and what it means for the vendor: ziptool's own detail of the fault when it gives one
+    ("Refused Name: a device name on Windows: \"CON\""), else the meaning of the event, and what to do."""
+    event, _, detail = why.partition(": ")
+    meaning = detail or UNZIP_EVENTS.get(event)
+    advice = UNZIP_ADVICE.get(event) if detail else None
+    if not meaning:
+        return event
+    return f"{event} ({meaning}; {advice})" if advice else f"{event} ({meaning})"
 
 
-def failing_entries(ziptool, path, archive, names):
+def failing_entries(ziptool, path, archive):
     """(entry, why) for every entry that the release would not install (the client archive) or
     that does not read whole (the others); an archive that cannot be opened gives one (None, why)."""
     with tempfile.TemporaryDirectory(prefix="quorvane-check-") as scratch:
@@ -191,7 +192,9 @@ def failing_entries(ziptool, path, archive, names):
     failures = []
     for line in result.stdout.decode("utf-8", "replace").splitlines():
         index, name, why = (line.split("\t", 2) + ["", ""])[:3]
-        failures.append((name or f"#{index}", f"{verdict}: {explained(why.partition(': ')[2] or why, index, names)}"))
+        if why == HELD:
+            continue  # installed: another program only held the file for a moment
+        failures.append((name or f"#{index}", f"{verdict}: {explained(why.partition(': ')[2] or why)}"))
     if result.returncode != 0 and not failures:
         message = (result.stderr.decode("utf-8", "replace").strip().splitlines() or ["no output"])[0]
         message = message.removeprefix("ziptool: ").replace(str(path), "it")
@@ -200,24 +203,26 @@ def failing_entries(ziptool, path, archive, names):
 
 
 def listed_entries(ziptool, path):
-    """(index, name, event) for every entry as "ziptool list" gives it: the name is the one the release
-    uses (a Unicode Path field's, cleaned up), the event why it would refuse the name, else None."""
+    """(index, name, refusal) for every entry as "ziptool list" gives it, below its header: the name is
+    the one the release uses (a Unicode Path field's, cleaned up), the refusal why it would refuse the
+    name ("EVENT: why"), else None. The remarks give the stored name first, then the refusal; a name
+    with ": " would be refused for its colon, so "refused: " cannot stand in a stored name shown there."""
     result = subprocess.run([ziptool, "list", str(path)], capture_output=True)
     entries = []
-    for line in result.stdout.decode("utf-8", "replace").splitlines():
+    for line in result.stdout.decode("utf-8", "replace").splitlines()[1:]:
         fields = line.split("\t")
         if len(fields) >= 6:
-            entries.append((fields[0], fields[5], fields[6].removeprefix("refused: ") if len(fields) > 6 else None))
-        elif len(fields) == 3:  # an entry that cannot be described: index, name, why
-            entries.append((fields[0], fields[1], None))
+            remarks = fields[6] if len(fields) > 6 else ""
+            refused = remarks.startswith(REFUSED) or "; " + REFUSED in remarks
+            entries.append((fields[0], fields[5], remarks.rpartition(REFUSED)[2] if refused else None))
     return entries
 
 
-def ambiguous_names(listed, names):
+def ambiguous_names(listed):
     """(entry, why) for every entry of an archive that is only written whose name the release
     would refuse as ambiguous if it unpacked it."""
-    return [(name, f"ambiguous name: {explained(event, index, names)}")
-            for index, name, event in listed if event in AMBIGUOUS_NAME_EVENTS]
+    return [(name, f"ambiguous name: {explained(refusal)}")
+            for _, name, refusal in listed if refusal and refusal.partition(": ")[0] in AMBIGUOUS_NAME_EVENTS]
 
 
 def unconverted_names(listed):
@@ -236,7 +241,7 @@ def check_archive(path, archive, options, shown=None):
         return client_problems(shown, archive, names), warnings
     # The names the release uses, from its own reader: a Unicode Path field may rename an entry.
     listed = listed_entries(options.ziptool, path)
-    failures = failing_entries(options.ziptool, path, archive, names)
+    failures = failing_entries(options.ziptool, path, archive)
     opened = not (failures and failures[0][0] is None)
     problems = client_problems(shown, archive, [name.encode("utf-8") for _, name, _ in listed] if opened else names)
     if problems:
@@ -245,7 +250,7 @@ def check_archive(path, archive, options, shown=None):
     lines = [f"{shown}: {why}" if entry is None else f'{shown}: entry "{entry}": {why}' for entry, why in entries]
     if archive != CLIENT_ARCHIVE:
         warnings += [f'{shown}: entry "{entry}": {why}'
-                     for entry, why in ambiguous_names(listed, names) + unconverted_names(listed)]
+                     for entry, why in ambiguous_names(listed) + unconverted_names(listed)]
     return (problems, warnings + lines) if options.lenient else (problems + lines, warnings)
 
 

@@ -1,27 +1,20 @@
 #include "tools/ziptool_commands.h"
 
-#include <cinttypes>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "archive/archive_reader.h"
 #include "deploy/entry_names.h"
 #include "deploy/unzip_folder.h"
 #include "platform/file_system.h"
-#include "platform/text_encoding.h"
+#include "platform/file_time.h"
+#include "tools/ziptool_names.h"
 
 namespace {
 
 constexpr std::uint32_t kChunkSize = 16384;
-
-std::string Utf8(const char16_t* text) {
-  const int size = Utf16ToUtf8(text, -1, nullptr, 0);
-  if (size <= 1) return std::string();
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  Utf16ToUtf8(text, -1, &utf8[0], size);
-  utf8.resize(static_cast<std::size_t>(size - 1));
-  return utf8;
-}
 
 unsigned Code(ArchiveResult result) { return static_cast<unsigned>(result); }
 
@@ -32,18 +25,47 @@ struct ArchiveCloser {
   }
 };
 
+// "1 entry", "2 entries".
+std::string Entries(int count) { return std::to_string(count) + (count == 1 ? " entry" : " entries"); }
+
+// Why the file at path is not there to be read at all; empty for a file that can be read. The
+// reader says only that it could not open the archive, which reads as damage to a vendor who
+// mistyped the path.
+std::string FileProblem(const char16_t* path) {
+  const std::uint32_t attributes = GetPathAttributes(path);
+#ifdef _WIN32
+  if (attributes == kInvalidAttributes) return "no such file";
+#else
+  if (attributes == kInvalidAttributes)
+    return errno == ENOENT || errno == ENOTDIR ? "no such file"
+                                               : std::string("cannot be read: ") + std::strerror(errno);
+#endif
+  if ((attributes & kAttributeDirectory) != 0) return "a folder, not an archive file";
+  ScopedPlatformFile file(OpenFileForReading(path));
+  if (file.IsValid()) return std::string();
+#ifdef _WIN32
+  return "cannot be read: access denied, or another program holds it";
+#else
+  return std::string("cannot be read: ") + std::strerror(errno);
+#endif
+}
+
 ArchiveHandle OpenOrReport(const char16_t* archivePath, const char* password) {
   const ArchiveHandle handle = OpenArchive(archivePath, password);
-  if (handle == nullptr) {
-    const ArchiveResult result = LastArchiveResult;
-    const char* why = IsZip64Archive(archivePath)
-                          ? ": it is a ZIP64 archive, which the release tool's reader does not read; make an archive "
-                            "under 4 GiB without ZIP64"
-                          : "";
-    std::fprintf(stderr, "ziptool: cannot open %s as a ZIP archive%s (0x%08X)\n", Utf8(archivePath).c_str(), why,
-                 Code(result));
+  if (handle != nullptr) return handle;
+  const ArchiveResult result = LastArchiveResult;
+  const std::string problem = FileProblem(archivePath);
+  if (!problem.empty()) {
+    std::fprintf(stderr, "ziptool: cannot open %s: %s\n", Utf8(archivePath).c_str(), problem.c_str());
+    return nullptr;
   }
-  return handle;
+  const char* why = IsZip64Archive(archivePath)
+                        ? ": it is a ZIP64 archive, which the release tool's reader does not read; make an archive "
+                          "under 4 GiB without ZIP64"
+                        : "";
+  std::fprintf(stderr, "ziptool: cannot open %s as a ZIP archive%s (0x%08X)\n", Utf8(archivePath).c_str(), why,
+               Code(result));
+  return nullptr;
 }
 
 // The names of the compression methods that archivers use beside stored (0) and deflated (8).
@@ -81,10 +103,15 @@ std::string Unsupported(ArchiveHandle handle, std::int32_t index) {
   return std::string();
 }
 
-// Why an entry could not be described: what is unsupported, or that its records are broken.
+// The event of an entry that cannot be described, as the extraction names it, and why: what is
+// unsupported, or that its records are broken.
 std::string NotDescribed(ArchiveHandle handle, std::int32_t index) {
   const std::string unsupported = Unsupported(handle, index);
-  return unsupported.empty() ? "its records are broken" : unsupported;
+  return std::string(kUnzipUnreadable) + ": " + (unsupported.empty() ? "its records are broken" : unsupported);
+}
+
+bool Described(ArchiveResult result) {
+  return result == ArchiveResult::Ok || result == ArchiveResult::NameTooLong || result == ArchiveResult::NameNotUtf8;
 }
 
 std::int32_t EntryCount(ArchiveHandle handle) {
@@ -93,69 +120,168 @@ std::int32_t EntryCount(ArchiveHandle handle) {
   return info.index;
 }
 
-const char* Reason(ArchiveResult result) {
-  switch (result) {
-    case ArchiveResult::Corrupt:
-      return "damaged entry (header, size or CRC-32 does not agree)";
-    case ArchiveResult::PasswordMismatch:
-      return "wrong password";
-    default:
-      return "data cannot be read or decompressed";
-  }
+// A failed read as the extraction names it, so that test, cat and extract say one thing.
+const char* ReadEvent(ArchiveResult result) {
+  if (result == ArchiveResult::Corrupt) return kUnzipDataCorrupt;
+  if (result == ArchiveResult::PasswordMismatch) return kUnzipPasswordMismatch;
+  return kUnzipReadFailed;
+}
+
+// What ziptool adds to the event that refuses an entry for its name.
+std::string NameEventDetail(ArchiveHandle handle, const NameOwners& owners, std::int32_t index, const char* event,
+                            ArchiveResult described, const ArchiveEntryInfo& info) {
+  if (std::strcmp(event, kUnzipRefusedName) == 0) return ": " + RefusalReason(described, info.name);
+  if (std::strcmp(event, kUnzipDuplicateName) == 0) return ": " + DuplicateReason(handle, owners, index, info);
+  return std::string();
+}
+
+// A UTC time as this machine's local time, "2024-05-01 13:45:10", with the zone's offset of today
+// as the reader applies it to the archive's DOS times, so that those show as stored; "-" for none.
+std::string LocalTimeText(const FileTime& utc) {
+  constexpr std::int64_t kTicksPerSecond = 10000000;
+  constexpr std::int64_t kDaysFrom1601To1970 = 134774;
+  if (FileTimeValue(utc) == 0) return "-";
+  FileTime shifted;
+  const std::int64_t value = static_cast<std::int64_t>(FileTimeValue(utc));
+  if (!LocalFileTimeToUtc(utc, &shifted)) return "-";
+  const std::int64_t local = value + (value - static_cast<std::int64_t>(FileTimeValue(shifted)));
+  const std::int64_t seconds = local / kTicksPerSecond;
+  // The civil date of a day count from 1970 (March-based years, 400-year eras).
+  const std::int64_t days = seconds / 86400 - kDaysFrom1601To1970 + 719468;
+  const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const std::int64_t dayOfEra = days - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+  const std::int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+  const std::int64_t second = seconds % 86400;
+  char text[48];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", static_cast<unsigned>(year),
+                static_cast<unsigned>(month), static_cast<unsigned>(day), static_cast<unsigned>(second / 3600),
+                static_cast<unsigned>(second / 60 % 60), static_cast<unsigned>(second % 60));
+  return text;
+}
+
+// A listed entry's remarks: the name as stored when the reader cleaned it, and why the release
+// would refuse the entry.
+std::string ListRemarks(ArchiveHandle handle, NameOwners& owners, std::int32_t index, ArchiveResult described,
+                        const ArchiveEntryInfo& info) {
+  std::string remarks;
+  char16_t stored[kEntryNameCapacity];
+  if (GetArchiveEntryStoredName(handle, index, stored) == ArchiveResult::Ok && std::u16string(stored) != info.name)
+    remarks = "stored as \"" + Utf8(stored) + "\"";
+  const char* refused = JudgeAndRemember(owners, index, described, info);
+  if (refused == nullptr) return remarks;
+  if (!remarks.empty()) remarks += "; ";
+  return remarks + "refused: " + refused + NameEventDetail(handle, owners, index, refused, described, info);
 }
 
 }  // namespace
 
 int RunList(const char16_t* archivePath, const char* password) {
   ArchiveCloser archive{OpenOrReport(archivePath, password)};
-  bool allDescribed = archive.handle != nullptr;
-  const std::int32_t count = archive.handle != nullptr ? EntryCount(archive.handle) : 0;
-  EntryNames names;
+  if (archive.handle == nullptr) return 1;
+  std::printf("entry\tattributes\tmodified (local time)\tcompressed\tsize\tname\tremarks\n");
+  int unreadable = 0;
+  const std::int32_t count = EntryCount(archive.handle);
+  NameOwners owners;
   for (std::int32_t index = 0; index < count; ++index) {
     ArchiveEntryInfo info;
-    const ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
-    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong && result != ArchiveResult::NameNotUtf8) {
-      std::printf("%d\t%s\tfailed 0x%08X: %s\n", index, Utf8(info.name).c_str(), Code(result),
+    const ArchiveResult described = GetArchiveEntry(archive.handle, index, &info);
+    if (!Described(described)) {
+      std::printf("%d\t-\t-\t-\t-\t%s\t%s\n", index, Utf8(info.name).c_str(),
                   NotDescribed(archive.handle, index).c_str());
-      allDescribed = false;
+      ++unreadable;
       continue;
     }
-    allDescribed = allDescribed && result == ArchiveResult::Ok;
-    // The name the release would install the entry under, and whether it would refuse it for it.
-    const char* refused = JudgeEntryName(names, result, info);
-    std::printf("%d\t0x%02X\t%" PRIu64 "\t%u\t%u\t%s%s%s\n", index, info.attributes, FileTimeValue(info.writeTime),
+    const std::string remarks = ListRemarks(archive.handle, owners, index, described, info);
+    std::printf("%d\t0x%02X\t%s\t%u\t%u\t%s%s%s\n", index, info.attributes, LocalTimeText(info.writeTime).c_str(),
                 static_cast<unsigned>(info.compressedSize), static_cast<unsigned>(info.uncompressedSize),
-                Utf8(info.name).c_str(), refused != nullptr ? "\trefused: " : "", refused != nullptr ? refused : "");
+                Utf8(info.name).c_str(), remarks.empty() ? "" : "\t", remarks.c_str());
   }
-  std::printf("result 0x%08X\n", Code(LastArchiveResult));
-  return allDescribed ? 0 : 1;
+  std::fflush(stdout);
+  if (unreadable > 0) std::fprintf(stderr, "ziptool: %s cannot be described\n", Entries(unreadable).c_str());
+  return unreadable == 0 ? 0 : 1;
 }
 
-// The extraction's failures, and a reader of the same archive to say more about an entry that it
-// could not describe.
-struct NotWritten {
-  int failures = 0;
+namespace {
+
+// What the extraction reported, and a reader of the same archive to say more about an entry.
+struct ExtractReports {
   ArchiveHandle archive = nullptr;
+  NameOwners owners;  // filled at the first Duplicate Name
+  bool ownersKnown = false;
+  int notWritten = 0;   // entries
+  bool failed = false;  // a report other than a hold
 };
 
-// One line per entry that was not written: its number, its name and why. What concerns the whole
-// archive or the folder goes to standard error.
-void PrintNotWritten(void* context, std::int32_t index, const char* event, const char16_t* name) {
-  auto* notWritten = static_cast<NotWritten*>(context);
-  ++notWritten->failures;
-  if (index < 0) {
-    std::fprintf(stderr, "ziptool: %s: %s\n", event, Utf8(name).c_str());
-    return;
+// What a report about the folder or the archive as a whole means.
+const char* FolderEventMeaning(const char* event) {
+  static const struct {
+    const char* event;
+    const char* meaning;
+  } kMeanings[] = {
+      {kUnzipUpdateNotApplied, "the update was cancelled: every file of the folder is as it was"},
+      {kUnzipSwitchUndone, "an update that a crash interrupted was taken back first"},
+      {kUnzipSwitchNotRepaired, "an update that a crash interrupted could not be taken back yet"},
+      {kUnzipJournalSetAside, "the folder's journal named what no repair can act on, and was set aside"},
+      {kUnzipFolderFailed, "the folder could not be created"},
+      {kUnzipOpenFailed, "the archive cannot be read"},
+      {kUnzipFileHeld, "another program held this file for a moment; it was waited for"},
+  };
+  for (const auto& known : kMeanings) {
+    if (std::strcmp(known.event, event) == 0) return known.meaning;
   }
-  if (std::string(event) != kUnzipUnreadable || notWritten->archive == nullptr) {
-    std::printf("%d\t%s\tnot written: %s\n", index, Utf8(name).c_str(), event);
-    return;
-  }
-  ArchiveEntryInfo info;
-  GetArchiveEntry(notWritten->archive, index, &info);
-  std::printf("%d\t%s\tnot written: %s: %s\n", index, Utf8(info.name).c_str(), event,
-              NotDescribed(notWritten->archive, index).c_str());
+  return "";
 }
+
+// Why an entry was not written, beyond its event; the entry's name when the extraction had none.
+std::string EntryEventDetail(ExtractReports& reports, std::int32_t index, const char* event, std::string* name) {
+  if (reports.archive == nullptr) return std::string();
+  ArchiveEntryInfo info;
+  const ArchiveResult described = GetArchiveEntry(reports.archive, index, &info);
+  if (std::strcmp(event, kUnzipUnreadable) == 0) {
+    *name = Utf8(info.name);
+    return NotDescribed(reports.archive, index).substr(std::strlen(kUnzipUnreadable));
+  }
+  if (std::strcmp(event, kUnzipDuplicateName) == 0 && !reports.ownersKnown) {
+    // Judged again as the extraction did, to find the entry that took the name first.
+    const std::int32_t count = EntryCount(reports.archive);
+    for (std::int32_t other = 0; other < count; ++other) {
+      ArchiveEntryInfo otherInfo;
+      const ArchiveResult result = GetArchiveEntry(reports.archive, other, &otherInfo);
+      if (Described(result)) JudgeAndRemember(reports.owners, other, result, otherInfo);
+    }
+    reports.ownersKnown = true;
+  }
+  return NameEventDetail(reports.archive, reports.owners, index, event, described, info);
+}
+
+// One line per entry on standard output: not written and why, or installed after another program
+// held it. What concerns the whole archive or the folder goes to standard error.
+void PrintReport(void* context, std::int32_t index, const char* event, const char16_t* name) {
+  auto* reports = static_cast<ExtractReports*>(context);
+  const bool held = std::strcmp(event, kUnzipFileHeld) == 0;
+  if (!held) reports->failed = true;
+  std::string shown = Utf8(name);
+  if (index < 0) {
+    const char* meaning = FolderEventMeaning(event);
+    std::fprintf(stderr, "ziptool: %s: %s%s%s%s\n", event, shown.c_str(), *meaning != 0 ? " (" : "", meaning,
+                 *meaning != 0 ? ")" : "");
+    return;
+  }
+  if (held) {
+    std::printf("%d\t%s\tinstalled after a hold\n", index, shown.c_str());
+    return;
+  }
+  ++reports->notWritten;
+  const std::string detail = EntryEventDetail(*reports, index, event, &shown);
+  std::printf("%d\t%s\tnot written: %s%s\n", index, shown.c_str(), event, detail.c_str());
+}
+
+}  // namespace
 
 int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* password) {
   // A folder is made only for an archive that can be read.
@@ -167,15 +293,16 @@ int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* 
     return 1;
   }
   // The release tool's own folder extraction: what it installs, ziptool writes.
-  NotWritten notWritten;
-  notWritten.archive = describer.handle;
+  ExtractReports reports;
+  reports.archive = describer.handle;
   UnzipReporter reporter;
-  reporter.report = PrintNotWritten;
-  reporter.context = &notWritten;
+  reporter.report = PrintReport;
+  reporter.context = &reports;
   const bool allWritten = UnzipToFolder(archivePath, folder, &reporter, password);
   std::fflush(stdout);
-  if (notWritten.failures > 0) std::fprintf(stderr, "ziptool: %d entries not written\n", notWritten.failures);
-  return allWritten ? 0 : 1;
+  if (reports.notWritten > 0) std::fprintf(stderr, "ziptool: %s not written\n", Entries(reports.notWritten).c_str());
+  // A file installed after a hold is installed: only the other reports fail the extraction.
+  return allWritten || !reports.failed ? 0 : 1;
 }
 
 namespace {
@@ -203,11 +330,10 @@ int RunCat(const char16_t* archivePath, std::int32_t index, const char* password
   if (archive.handle == nullptr) return 1;
   ArchiveEntryInfo info;
   const ArchiveResult described = GetArchiveEntry(archive.handle, index, &info);
-  if (described != ArchiveResult::Ok && described != ArchiveResult::NameTooLong &&
-      described != ArchiveResult::NameNotUtf8) {
+  if (!Described(described)) {
     const std::string why =
         described == ArchiveResult::BadArgument ? "no such entry" : NotDescribed(archive.handle, index);
-    std::fprintf(stderr, "ziptool: entry %d cannot be described: %s (0x%08X)\n", index, why.c_str(), Code(described));
+    std::fprintf(stderr, "ziptool: entry %d: %s\n", index, why.c_str());
     return 1;
   }
   const ArchiveResult result =
@@ -218,7 +344,7 @@ int RunCat(const char16_t* archivePath, std::int32_t index, const char* password
   }
   std::fflush(stdout);
   if (result != ArchiveResult::Ok) {
-    std::fprintf(stderr, "ziptool: entry %d: %s (0x%08X)\n", index, Reason(result), Code(result));
+    std::fprintf(stderr, "ziptool: entry %d: %s\n", index, ReadEvent(result));
     return 1;
   }
   return std::ferror(stdout) ? 1 : 0;
@@ -231,20 +357,20 @@ int RunTest(const char16_t* archivePath, const char* password) {
   const std::int32_t count = EntryCount(archive.handle);
   for (std::int32_t index = 0; index < count; ++index) {
     ArchiveEntryInfo info;
-    ArchiveResult result = GetArchiveEntry(archive.handle, index, &info);
-    if (result != ArchiveResult::Ok && result != ArchiveResult::NameTooLong && result != ArchiveResult::NameNotUtf8) {
-      std::printf("%d\t%s\tnot read: %s (0x%08X)\n", index, Utf8(info.name).c_str(),
-                  NotDescribed(archive.handle, index).c_str(), Code(result));
-      ++failures;
-      continue;
+    const ArchiveResult described = GetArchiveEntry(archive.handle, index, &info);
+    std::string why;
+    if (Described(described)) {
+      const ArchiveResult result =
+          ReadEntryWhole(archive.handle, index, static_cast<std::uint32_t>(info.uncompressedSize), nullptr);
+      if (result == ArchiveResult::Ok) continue;
+      why = ReadEvent(result);
+    } else {
+      why = NotDescribed(archive.handle, index);
     }
-    result = ReadEntryWhole(archive.handle, index, static_cast<std::uint32_t>(info.uncompressedSize), nullptr);
-    if (result != ArchiveResult::Ok) {
-      std::printf("%d\t%s\tnot read: %s (0x%08X)\n", index, Utf8(info.name).c_str(), Reason(result), Code(result));
-      ++failures;
-    }
+    std::printf("%d\t%s\tnot read: %s\n", index, Utf8(info.name).c_str(), why.c_str());
+    ++failures;
   }
   std::fflush(stdout);
-  if (failures > 0) std::fprintf(stderr, "ziptool: %d entries not read whole\n", failures);
+  if (failures > 0) std::fprintf(stderr, "ziptool: %s not read whole\n", Entries(failures).c_str());
   return failures == 0 ? 0 : 1;
 }

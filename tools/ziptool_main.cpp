@@ -1,8 +1,5 @@
-// ziptool: a developer's command over the release tool's own ZIP reader.
-//   ziptool list ARCHIVE [PASSWORD]
-//   ziptool extract ARCHIVE FOLDER [PASSWORD]
-//   ziptool cat ARCHIVE INDEX [PASSWORD]
-//   ziptool test ARCHIVE [PASSWORD]
+// ziptool: a developer's and vendor's command over the release tool's own ZIP reader and folder
+// extraction; `ziptool help` says what each command does and what its exit status means.
 // Arguments arrive as UTF-16 on Windows (wmain) and as UTF-8 elsewhere; the password is passed
 // to the reader as UTF-8 bytes.
 #include <cstdio>
@@ -22,13 +19,54 @@ namespace {
 
 constexpr int kUsageStatus = 2;
 
+const char kHelp[] =
+    "ziptool: the release tool's own ZIP reader and folder extraction, to see an archive as the\n"
+    "release sees it before it is shipped.\n"
+    "\n"
+    "  ziptool list ARCHIVE [PASSWORD]\n"
+    "      One line per entry under a header: its number, attributes, modification time (local),\n"
+    "      compressed and full size, the name the release installs it under, and remarks: 'stored as\n"
+    "      \"C:/x.exe\"' where the reader cleaned the stored name, 'refused: EVENT: why' where the\n"
+    "      release would not install the entry for its name, or the event of an entry that cannot\n"
+    "      be read at all.\n"
+    "  ziptool extract ARCHIVE FOLDER [PASSWORD]\n"
+    "      Unpacks every entry below FOLDER exactly as the release does: every file, or none when one\n"
+    "      cannot be written (entries refused for their name are only skipped). One line per entry not\n"
+    "      written, 'N<TAB>name<TAB>not written: EVENT[: why]', and per file installed only after\n"
+    "      another program held it for a moment, 'N<TAB>name<TAB>installed after a hold'; what\n"
+    "      concerns the whole folder (a cancelled update, an interrupted one taken back) goes to\n"
+    "      standard error, with the count of entries not written.\n"
+    "  ziptool test ARCHIVE [PASSWORD]\n"
+    "      Reads every entry whole, keeping nothing: 'N<TAB>name<TAB>not read: EVENT[: why]'.\n"
+    "  ziptool cat ARCHIVE INDEX [PASSWORD]\n"
+    "      Writes entry INDEX (its number in list) to standard output.\n"
+    "  ziptool help    (also --help, -h)\n"
+    "      This text.\n"
+    "\n"
+    "EVENT is the word the release's log uses: Refused Name, Name Not UTF-8, Duplicate Name (Windows\n"
+    "takes it for an earlier entry's file), Unreadable Entry (its records are broken, or it uses what\n"
+    "the reader does not support), Data Corrupt (size or CRC-32 differ), Password Mismatch, Read\n"
+    "Failed, Path Too Long, Create Failed, Write Failed, Move Failed, Folder Failed, Link Refused.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  done: every entry listed, written or read whole (a file installed after a hold counts)\n"
+    "  1  the archive cannot be opened (no such file, unreadable, no ZIP archive the reader reads),\n"
+    "     or an entry was not described (list), not written (extract) or not read whole (test, cat)\n"
+    "  2  the command line is wrong: unknown command, missing or extra arguments\n";
+
+int Help() {
+  std::fputs(kHelp, stdout);
+  return 0;
+}
+
 int Usage(const char* problem) {
   std::fprintf(stderr,
                "ziptool: %s\n"
                "usage: ziptool list ARCHIVE [PASSWORD]\n"
                "       ziptool extract ARCHIVE FOLDER [PASSWORD]\n"
+               "       ziptool test ARCHIVE [PASSWORD]\n"
                "       ziptool cat ARCHIVE INDEX [PASSWORD]\n"
-               "       ziptool test ARCHIVE [PASSWORD]\n",
+               "run 'ziptool help' for what each command does and its exit status\n",
                problem);
   return kUsageStatus;
 }
@@ -52,6 +90,7 @@ std::string ToUtf8(const std::u16string& text) {
 int Run(const std::vector<std::u16string>& args) {
   if (args.empty()) return Usage("missing command");
   const std::string command = ToUtf8(args[0]);
+  if (command == "help" || command == "--help" || command == "-h") return Help();
   if (command != "list" && command != "extract" && command != "cat" && command != "test") {
     return Usage(("unknown command '" + command + "'").c_str());
   }

@@ -7,6 +7,7 @@ through QUORVANE_WINE_RUN.
 usage: ziptool_test.py ZIPTOOL FIXTURES SCRATCH
 """
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -56,8 +57,10 @@ def check_list(archive, password):
     name = os.path.basename(archive)
     check(status == 0, "%s: list exits %d (%s)" % (name, status, err))
     lines = out.decode("utf-8").split("\n")
-    check(lines[-2:] == ["result 0x00000000", ""], "%s: list ends with %r" % (name, lines[-2:]))
-    listed = [line.split("\t") for line in lines[:-2]]
+    check(lines[0].startswith("entry\tattributes\tmodified") and lines[-1] == "", "%s: list %r" % (name, lines))
+    listed = [line.split("\t") for line in lines[1:-1]]
+    check(all(len(f) == 6 and re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", f[2]) for f in listed),
+          "%s: columns or times %r" % (name, listed))
     check([str(i) for i in range(len(listed))] == [f[0] for f in listed], "%s: indexes" % name)
     ours = [(f[5], f[4], f[3]) for f in listed]
     check(ours == oracle_listing(archive), "%s: names and sizes differ from zipfile's:\n%s" % (name, ours))
@@ -110,6 +113,13 @@ def check_hostile():
           "hostile: inside the target: %s" % inside)
     refused = [line.split("\t")[1] for line in out.decode().splitlines()]
     check(refused == ["../evil1.txt", "../evil2.txt", "..\\evil3.txt", "sub/..", "COM1"], "hostile: refused %s" % refused)
+    # The listing shows each name the reader cleaned as stored, and each refusal's own reason.
+    parent, device = 'refused: Refused Name: a parent step, which would leave the install folder: ".."', \
+        'refused: Refused Name: a device name on Windows: "COM1"'
+    remarks = [(line.split("\t") + [""])[6] for line in ziptool("list", archive)[1].decode().splitlines()[1:]]
+    check(remarks == [parent, 'stored as "a/../../evil2.txt"; ' + parent, 'stored as "/abs.txt"',
+                      'stored as "C:\\drive.txt"', parent, "", parent, 'stored as "x:y.txt"',
+                      'stored as "dir/../../../evil4.txt"', device], "hostile: listed %s" % remarks)
 
 
 def check_bad_input():
@@ -124,34 +134,50 @@ def check_bad_input():
     data[data.index(b"The quick brown fox")] ^= 0x20  # stored bytes no longer match their CRC-32
     open(damaged, "wb").write(data)
     small = [f[0] for f in (l.split("\t") for l in ziptool("list", damaged)[1].decode().splitlines()) if f[-1] == "small.txt"][0]
+    # One word per fault in every command: the release's events.
     cases = [
-        (["list", os.path.join(scratch, "missing.zip")], 1),
-        (["list", not_zip], 1),
-        (["extract", not_zip, os.path.join(scratch, "out")], 1),
-        (["cat", not_zip, "0"], 1),
-        (["cat", good, "999"], 1),
-        (["cat", good, "-1"], 2),
-        (["cat", good, "x"], 2),
-        (["cat", damaged, small], 1),
-        (["frobnicate", good], 2),
-        ([], 2),
-        (["list"], 2),
-        (["extract", good], 2),
-        (["list", good, "pw", "extra"], 2),
+        (["list", os.path.join(scratch, "missing.zip")], 1, "missing.zip: no such file"),
+        (["list", not_zip], 1, "as a ZIP archive"),
+        (["extract", not_zip, os.path.join(scratch, "out")], 1, "as a ZIP archive"),
+        (["test", scratch], 1, "bad: a folder, not an archive file"),
+        (["cat", not_zip, "0"], 1, "as a ZIP archive"),
+        (["cat", good, "999"], 1, "no such entry"),
+        (["cat", good, "-1"], 2, "ziptool help"),
+        (["cat", good, "x"], 2, "ziptool help"),
+        (["cat", damaged, small], 1, "entry %s: Data Corrupt" % small),
+        (["test", damaged], 1, "%s\tsmall.txt\tnot read: Data Corrupt\n" % small),
+        (["extract", damaged, os.path.join(scratch, "damaged")], 1, "%s\tsmall.txt\tnot written: Data Corrupt\n" % small),
+        (["frobnicate", good], 2, "unknown command 'frobnicate'"),
+        ([], 2, "ziptool help"),
+        (["list"], 2, "ziptool help"),
+        (["extract", good], 2, "ziptool help"),
+        (["list", good, "pw", "extra"], 2, "ziptool help"),
     ]
-    for args, expected in cases[::2] if WINE else cases:
+    for args, expected, says in cases[::2] if WINE else cases:
         status, out, err = ziptool(*args)
-        check(status == expected and len(err.strip().splitlines()) >= 1,
-              "%s: status %d (want %d), stderr %r" % (args, status, expected, err))
+        out = out.decode("utf-8", "replace").replace("\r\n", "\n")
+        check(status == expected and says in out + err and (expected != 2 or out == ""),
+              "%s: status %d (want %d), %r %r" % (args, status, expected, out, err))
+    # Help: every command and every exit status, on standard output.
+    for args in (["help"], ["--help"], ["-h"])[:1 if WINE else 3]:
+        status, out, err = ziptool(*args)
+        text = out.decode()
+        check(status == 0 and all(word in text for word in ("list ARCHIVE", "extract ARCHIVE FOLDER", "test ARCHIVE",
+                                                           "cat ARCHIVE INDEX", "  0  ", "  1  ", "  2  ")),
+              "%s: status %d, %r" % (args, status, text))
     # What the reader does not support is named, with what to do, wherever the entry is refused.
     bzip2 = os.path.join(scratch, "bzip2.zip")
     with zipfile.ZipFile(bzip2, "w", zipfile.ZIP_BZIP2) as archive:
         archive.writestr("x.dll", b"x" * 100)
     unsupported = "compressed with bzip2 (method 12), which the release tool's reader does not read; store or deflate it"
-    for command, line in (("list", "0\tx.dll\tfailed 0x00000700: %s\n"), ("test", "0\tx.dll\tnot read: %s (0x00000700)\n"),
-                          ("extract", "0\tx.dll\tnot written: Unreadable Entry: %s\n")):
+    for command, line, count in (("list", "0\t-\t-\t-\t-\tx.dll\tUnreadable Entry: %s\n", "1 entry cannot be described"),
+                                 ("test", "0\tx.dll\tnot read: Unreadable Entry: %s\n", "1 entry not read whole"),
+                                 ("extract", "0\tx.dll\tnot written: Unreadable Entry: %s\n", "1 entry not written")):
         status, out, err = ziptool(command, bzip2, *([os.path.join(scratch, "bz")] if command == "extract" else []))
-        check(status == 1 and out.decode().replace("\r\n", "\n").startswith(line % unsupported), "bzip2 %s: %r" % (command, out))
+        out = out.decode().replace("\r\n", "\n")
+        check(status == 1 and (line % unsupported) in out and count in err, "bzip2 %s: %r %r" % (command, out, err))
+    # A cancelled update is said once, apart from the count of the entries named.
+    check("Update Not Applied" in err and "every file of the folder is as it was" in err, "bzip2 extract: %r" % err)
     status, out, err = ziptool("extract", os.path.join(FIXTURES, "infozip_encrypted.zip"), os.path.join(scratch, "pw"), "wrong")
     check(status == 1 and b"not written: Password Mismatch" in out, "wrong password: %d %s" % (status, out))
 

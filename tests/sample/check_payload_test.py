@@ -189,8 +189,10 @@ class CheckPayload(unittest.TestCase):
     def test_names_every_entry_the_release_would_refuse(self):
         refused = "not installed by the release: Refused Name"
         not_utf8 = 'SoftQuorvane.zip: entry "Caf\\x82.dll": not installed by the release: Name Not UTF-8 (its name is in'
-        twice, one_file = ["not installed by the release: Duplicate Name (" + why for why in
-                           ("the archive gives this name twice", "Windows takes it for the same file as an earlier")]
+        # A duplicate names the entry it repeats.
+        twice, one_file, file_and_folder = ["not installed by the release: Duplicate Name (" + why for why in (
+            'the same name as entry 1 "Qv.dll"', "the same file on Windows as entry ",
+            "a file and a folder of one name on Windows, with entry ")]
         cases = {
             "client entry leaving the folder": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "../x"])},
                                                 [f'SoftQuorvane.zip: entry "../x": {refused}']),
@@ -203,7 +205,7 @@ class CheckPayload(unittest.TestCase):
             "client folder with a device name": ({"SoftQuorvane_zip": None, "SoftQuorvane_dir": {**CLIENT_FOLDER, "AUX": b"x"}},
                                                  [f'SoftQuorvane{os.sep}: entry "AUX": {refused}']),
             "skin entry with a CRC mismatch": ({"ImgRes_zip": crc_mismatch(["main.xml", "common/logo.png"])},
-                                               ['ImgRes.zip: entry "main.xml": does not read whole: damaged entry']),
+                                               ['ImgRes.zip: entry "main.xml": does not read whole: Data Corrupt']),
             "driver archive the reader cannot open": ({"Drivers_zip": CLIENT[CLIENT.find(b"PK\x01\x02"):]},
                                                       ["Drivers.zip: the release tool's reader cannot open it"]),
             "client name in a code page": ({"SoftQuorvane_zip": code_page_zip("Café.dll")}, [not_utf8]),
@@ -211,12 +213,14 @@ class CheckPayload(unittest.TestCase):
             "client name given twice": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Qv.dll", "Qv.dll"])},
                                         [f'SoftQuorvane.zip: entry "Qv.dll": {twice}']),
             "client names Windows takes for one": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Qv.dll", "qV.DLL"])},
-                                                   [f'SoftQuorvane.zip: entry "qV.DLL": {one_file}']),
+                                                   [f'SoftQuorvane.zip: entry "qV.DLL": {one_file}1 "Qv.dll"']),
             "pairs of every script": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", *PAIRS])},
-                                      [f'SoftQuorvane.zip: entry "{upper}": {one_file}' for upper in PAIRS[1::2]]),
+                                      [f'SoftQuorvane.zip: entry "{upper}": {one_file}{at + 1} "{PAIRS[at]}"'
+                                       for at, upper in zip(range(0, len(PAIRS), 2), PAIRS[1::2])]),
             "a file and a folder of one name": (
                 {"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "Lib", "lib/x.dll", "a/b/", "A/B"])},
-                [f'SoftQuorvane.zip: entry "lib/x.dll": {one_file}', f'SoftQuorvane.zip: entry "A/B": {one_file}']),
+                [f'SoftQuorvane.zip: entry "lib/x.dll": {file_and_folder}1 "Lib"',
+                 f'SoftQuorvane.zip: entry "A/B": {file_and_folder}3 "a/b/"']),
             "client field in the local header only": (
                 {"SoftQuorvane_zip": unicode_path_zip("x.dll", "QuorvaneSoftware.exe", local_only=True)},
                 ['SoftQuorvane.zip: entry "x.dll": not installed by the release: Unreadable Entry (its records are broken)']),

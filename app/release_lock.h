@@ -5,14 +5,19 @@
 
 #include <windows.h>
 
+#include "platform/hold_retry.h"
 #include "platform/scoped_handle.h"
 
 // How long a release waits for another one to end. A release's own waits are bounded: the 300 ms
-// pause, the stop phase's 5 s budget and 2 s kill wait, up to 11 attempts 100 ms apart for each of
-// the three archives, and up to about 10 s for each client file held open by another program;
-// with the unpack of a large client on a slow disk, a whole release stays well below a minute.
-// Two minutes cover that twice over and still answer a deployment tool long before its own limit.
+// pause, the stop phase's 5 s budget and 2 s kill wait, the tray sweep's moves (250 ms each at
+// most), the 100 ms after the unpack, and every pause for files that other programs hold: each
+// file (an archive with all its attempts) within one 10 s bound, waited for once per run, and all
+// of them together within the run's 60 s (kRunHoldBudgetMs). That is about 68 s of waiting at
+// worst, plus the disk's own time for the writes; two minutes stay above it and still answer a
+// deployment tool long before its own limit.
 inline constexpr DWORD kOtherReleaseWaitMs = 120000;
+static_assert(kOtherReleaseWaitMs > kRunHoldBudgetMs + 300 + 5000 + 2000 + 100 + 30000,
+              "a waiting copy must outwait the waits of a whole release");
 
 // Takes the session's release lock, waiting at most waitMs for a release that holds it; false when
 // the wait ran out (the lock is then not held). lock owns the handle until the process ends.

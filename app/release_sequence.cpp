@@ -85,7 +85,8 @@ void NoteAnotherReleaseRunning() {
 
 // The unpack phase and the launch: what the install root holds now decides whether the client may
 // be started, and the status of the release.
-int UnpackAndLaunch(FILE* log, const wchar_t* appData, const wchar_t* root, bool payloadWritten) {
+int UnpackAndLaunch(FILE* log, const wchar_t* appData, const wchar_t* root, bool payloadWritten,
+                    bool clientArchiveWritten) {
   const bool updateApplied = UnpackClientArchive(log, appData);
   wchar_t clientPath[kPathCapacity];
   wchar_t toolPathFile[kPathCapacity];
@@ -105,8 +106,10 @@ int UnpackAndLaunch(FILE* log, const wchar_t* appData, const wchar_t* root, bool
   // The install root as the client's working folder: its relative paths and its DLL search
   // then never reach the folder this tool was started from (Downloads, for instance).
   const bool started = LaunchClient(clientPath, root);
-  if (!payloadWritten || !updateApplied) return kExitUpdateNotApplied;
-  return started ? kExitReleased : kExitClientNotStarted;
+  // Without its new archive the unpack installs the old one again: the old client stays.
+  if (!clientArchiveWritten || !updateApplied) return kExitUpdateNotApplied;
+  if (!started) return kExitClientNotStarted;
+  return payloadWritten ? kExitReleased : kExitArchiveNotWritten;
 }
 
 }  // namespace
@@ -160,11 +163,12 @@ void OnReleaseFile(DWORD otherReleaseWaitMs) {
 
     status = kExitClientStillRunning;
     if (releaseAllowed) {
-      const bool payloadWritten = ReleasePayload(log, appData);
+      bool clientArchiveWritten = false;
+      const bool payloadWritten = ReleasePayload(log, appData, &clientArchiveWritten);
       // Created by the payload phase on a first run; held from here on either way.
       pins.Clear();
       if (PinFolders(appData, root, MissingFolders::Refused, pins)) {
-        status = UnpackAndLaunch(log, appData, root, payloadWritten);
+        status = UnpackAndLaunch(log, appData, root, payloadWritten, clientArchiveWritten);
       } else {
         WriteLog(log, kRootRefusedMessage);
         status = kExitInstallRootRefused;

@@ -29,10 +29,40 @@ bool HasForbiddenCharacter(const char16_t* name) {
 
 }  // namespace
 
+namespace {
+
+// Whether name[0, length) begins with prefix, in any case of A to Z.
+bool StartsWithName(const char16_t* name, std::uint32_t length, const char16_t* prefix) {
+  std::uint32_t i = 0;
+  for (; prefix[i] != 0; ++i) {
+    if (i >= length) return false;
+    char16_t c = name[i];
+    char16_t p = prefix[i];
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    if (p >= u'A' && p <= u'Z') p = static_cast<char16_t>(p - u'A' + u'a');
+    if (c != p) return false;
+  }
+  return true;
+}
+
+// One level of a name: a staged, kept-aside or journal name, or one the journal is set aside as
+// ("Quorvane.qvjournal.unusable", with or without a number).
+bool IsReservedNamePart(const char16_t* part, std::uint32_t length) {
+  return EndsWithNameSuffix(part, length, kUnzipTemporarySuffix) ||
+         EndsWithNameSuffix(part, length, kUnzipKeptAsideSuffix) ||
+         EndsWithNameSuffix(part, length, kUnzipJournalSuffix) || StartsWithName(part, length, kUnzipJournalName);
+}
+
+}  // namespace
+
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length) {
-  return EndsWithNameSuffix(name, length, kUnzipTemporarySuffix) ||
-         EndsWithNameSuffix(name, length, kUnzipKeptAsideSuffix) ||
-         EndsWithNameSuffix(name, length, kUnzipJournalSuffix);
+  std::uint32_t start = 0;
+  for (std::uint32_t i = 0; i <= length; ++i) {
+    if (i < length && !IsPathSeparator(name[i])) continue;
+    if (IsReservedNamePart(name + start, i - start)) return true;
+    start = i + 1;
+  }
+  return false;
 }
 
 namespace {
@@ -75,7 +105,8 @@ const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const Arc
   // The reader's clean-up of names keeps parent steps such as "../x": those would leave the folder.
   if (!EntryNameIsSafe(info.name) || HasForbiddenCharacter(info.name)) return kUnzipRefusedName;
   const std::uint32_t length = static_cast<std::uint32_t>(std::char_traits<char16_t>::length(info.name));
-  // "x.qvtmp" is the staged file of entry "x", whose install would overwrite it and move it away.
+  // "x.qvtmp" is the staged file of entry "x", whose install would overwrite it and move it away;
+  // a folder of such a name would stand where the tool puts its own files, or block them.
   if (IsReservedEntryName(info.name, length)) return kUnzipRefusedName;
   const std::u16string folded = FoldedName(info.name);
   const std::size_t parent = folded.rfind(u'\\');

@@ -38,8 +38,8 @@ struct EntryNames {
 const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const ArchiveEntryInfo& info);
 // Whether name[0, length) ends with suffix, in any case of A to Z (the suffixes above).
 bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix);
-// Whether a name, as the folder extraction writes it, is one that no entry may take (a staged,
-// kept-aside or journal name), in any case.
+// Whether a name, as the folder extraction writes it, is one that no entry may take: a staged,
+// kept-aside or journal name (or the journal's set-aside name) in any of its levels, in any case.
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length);
 // Whether Windows takes two names of one level (no separator) for the same file: equal once
 // upper-cased as it compares file names.

@@ -12,13 +12,18 @@ bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, Staging
   Journal existing;
   const JournalRead read = ReadJournal(journal.holds, folder, &existing);
   if (read == JournalRead::None) return true;
-  // What the repair before could not settle: a switch not taken back, a journal held or not set aside.
-  if (read != JournalRead::Read || existing.state != JournalState::Committed || existing.unusable)
+  // What the repair before could not settle: a switch not taken back, a journal held or not set
+  // aside. A folder that may be mixed is what an update mends: it goes ahead over it.
+  const bool settled = existing.state == JournalState::Committed;
+  if (read != JournalRead::Read || !settled || existing.unusable)
     return ReportTo(reporter, -1, kUnzipSwitchNotRepaired, folder);
   journal.keptAside = existing.keptAside;
   journal.staged = existing.staged;
   journal.carriedStaged = existing.staged.size();
   journal.folders = existing.folders;
+  journal.carriedFolders = existing.folders.size();
+  journal.carriedStagingFolders = existing.stagingFolders;
+  journal.mixed = existing.mixed;
   return true;
 }
 
@@ -26,9 +31,15 @@ namespace {
 
 bool AppendNote(StagingJournal& journal, char kind, const std::u16string& name) {
   const std::string line = Utf8Line(kind, name);
-  journal.broken = !WriteToFile(journal.file.Get(), line.data(), static_cast<std::uint32_t>(line.size()));
+  journal.written += line.size();
+  journal.broken = journal.written > kLongestJournal ||
+                   !WriteToFile(journal.file.Get(), line.data(), static_cast<std::uint32_t>(line.size()));
   return !journal.broken;
 }
+
+// Whether the folder may be mixed when this update does not arrive: it was before, or the undo
+// of this switch met what it could not act on.
+bool MixedWithoutUpdate(const StagingJournal& staging, const SwitchRun& run) { return staging.mixed || run.unusable; }
 
 }  // namespace
 
@@ -38,15 +49,16 @@ bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name)
   if (!journal.file.IsValid()) {
     // The first note: the journal, with what an earlier run left, replaces the last one whole;
     // then it grows by a line before each folder is made or first staged into.
-    Journal staging;
+    // A folder that may be mixed stays so in the journal's last version if this update fails:
+    // a kill while staging leaves the staging journal, which the next run reads back as mixed.
+    Journal staging = CarriedWaste(journal);
     staging.state = JournalState::Staging;
-    staging.staged = journal.staged;
-    staging.folders = journal.folders;
-    staging.keptAside = journal.keptAside;
+    staging.mixed = journal.mixed;
     const std::u16string path = PathOf(journal.folder, kUnzipJournalName);
+    journal.written = JournalText(staging).size();
     journal.broken = !WriteJournal(reports, journal.folder, staging);
     if (!journal.broken) {
-      Attempt(reports, -1, kUnzipJournalName, [&] {
+      Attempt(reports, -1, kUnzipJournalName, path.c_str(), [&] {
         journal.file.Reset(OpenPlainFileForAppending(path.c_str()));
         return journal.file.IsValid();
       });
@@ -82,10 +94,14 @@ bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& staging) {
   // Nothing to switch (an archive of folders only): only what an earlier run left is cleared.
   const std::vector<Step> steps = plan.files.empty() ? std::vector<Step>() : SwitchSteps(plan.files, true);
   std::size_t done = 0;
-  while (done < steps.size() && DoStep(run, steps[done], plan.createdFolders, staging)) ++done;
+  while (done < steps.size() && DoStep(run, steps[done], staging)) ++done;
   if (done == steps.size()) {
-    const std::vector<std::u16string> carried(staging.staged.begin(), staging.staged.begin() + staging.carriedStaged);
-    FinishJournal(run, ClearWaste(run, carried, {}, KeptAsideAfterSwitch(run, staging)), run.unusable);
+    const Journal carried = CarriedWaste(staging);
+    Journal left =
+        ClearWaste(run, carried.staged, carried.folders, KeptAsideAfterSwitch(run, staging), carried.stagingFolders);
+    // Nothing switched (an archive of folders only) leaves a mixed folder as mixed as it was.
+    left.mixed = steps.empty() && staging.mixed;
+    FinishJournal(run, left, run.unusable);
     return true;
   }
   if (!RollBack(run, steps, done)) {
@@ -93,7 +109,9 @@ bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& staging) {
     ReportTo(staging.reporter, -1, kUnzipSwitchNotRepaired, staging.folder);
     return false;
   }
-  FinishJournal(run, ClearWaste(run, staging.staged, staging.folders, staging.keptAside), run.unusable);
+  Journal left = ClearWaste(run, staging.staged, staging.folders, staging.keptAside, staging.carriedStagingFolders);
+  left.mixed = MixedWithoutUpdate(staging, run);
+  FinishJournal(run, left, run.unusable);
   return false;
 }
 
@@ -102,7 +120,9 @@ void DiscardStagedFiles(StagingJournal& staging) {
   staging.holds.retry = true;  // the update is off, but what it staged is waited for and removed
   SwitchRun run(staging.folder, staging.holds);
   if (staging.staged.empty() && staging.folders.empty() && staging.keptAside.empty() &&
-      !Exists(PathOf(staging.folder, kUnzipJournalName)))
+      staging.carriedStagingFolders.empty() && !Exists(PathOf(staging.folder, kUnzipJournalName)))
     return;
-  FinishJournal(run, ClearWaste(run, staging.staged, staging.folders, staging.keptAside), run.unusable);
+  Journal left = ClearWaste(run, staging.staged, staging.folders, staging.keptAside, staging.carriedStagingFolders);
+  left.mixed = MixedWithoutUpdate(staging, run);
+  FinishJournal(run, left, run.unusable);
 }

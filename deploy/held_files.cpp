@@ -2,7 +2,7 @@
 
 PlatformFile CreateHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* path) {
   PlatformFile file = InvalidPlatformFile();
-  Attempt(reports, index, name, [&] {
+  Attempt(reports, index, name, path, [&] {
     file = CreateNewFile(path, kAttributeNormal);
     return IsValidPlatformFile(file);
   });
@@ -11,9 +11,9 @@ PlatformFile CreateHeldFile(HeldFileReports& reports, std::int32_t index, const 
 
 bool MoveHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* from,
                   const char16_t* to) {
-  return Attempt(reports, index, name, [&] { return MoveFileOver(from, to); });
+  return Attempt(reports, index, name, from, [&] { return MoveFileOver(from, to); });
 }
 
 bool DeleteHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* path) {
-  return Attempt(reports, index, name, [&] { return DeletePlainFile(path); });
+  return Attempt(reports, index, name, path, [&] { return DeletePlainFile(path); });
 }

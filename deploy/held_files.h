@@ -19,12 +19,13 @@ struct HeldFileReports {
   std::unordered_set<std::u16string> named;
 };
 
-// A file call, retried while another program holds the file; a file that needed it is named once.
+// A call on the file at path, retried while another program holds it; a file that needed it is
+// named once.
 template <typename Call>
-bool Attempt(HeldFileReports& reports, std::int32_t index, const char16_t* name, Call call) {
+bool Attempt(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* path, Call call) {
   HoldRetry retry;
   if (!reports.retry) retry.boundMs = 0;
-  if (!RetryWhileHeld(retry, call)) return false;
+  if (!RetryFileWhileHeld(path, retry, call)) return false;
   if (retry.waited && reports.named.insert(name).second) ReportTo(reports.reporter, index, kUnzipFileHeld, name);
   return true;
 }

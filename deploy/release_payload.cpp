@@ -17,9 +17,11 @@ namespace {
 // text for a reader: what the code page cannot hold shows as its default character.
 void WritePayloadLine(FILE* log, int ret, int count, const wchar_t* target) {
   if (log == nullptr) return;
+  const DWORD error = GetLastError();  // the attempt's, for the pause after it
   const std::unique_ptr<char[]> narrowTarget(ToNarrow(target));
   std::fprintf(log, "ReleaseResFile ret = %d iReCount = %d  %s\n", ret, count, narrowTarget.get());
   std::fflush(log);
+  SetLastError(error);
 }
 
 // target = APPDATA + the row's relative path, with room for the temporary name; false when it
@@ -53,32 +55,43 @@ bool ReleaseRow(FILE* log, const wchar_t* appData, const PayloadEntry& row) {
   }
 
   int count = 0;
-  int ret = ReleaseResFile(row.resourceId, row.resourceType, target.get());
+  // Every attempt at this archive, and the pauses between them, wait within one bound: an archive
+  // that stays held (or read-only) costs the release one bound, not one per attempt.
+  HoldRetry holds;
+  int ret = ReleaseResFileWithin(row.resourceId, row.resourceType, target.get(), holds);
   WritePayloadLine(log, ret, count, target.get());
   // Each line reports the attempt before it, so a row that keeps failing leaves 11 lines.
-  std::uint32_t waitedMs = 0;
   while (ret == 0 && count < kPayloadRetries) {
+    WaitOutHold(holds);  // only a hold is worth a pause: no other failure passes by itself
     WritePayloadLine(log, ret, count, target.get());
-    ret = ReleaseResFile(row.resourceId, row.resourceType, target.get());
+    ret = ReleaseResFileWithin(row.resourceId, row.resourceType, target.get(), holds);
     ++count;
-    const std::uint32_t pause = NextHoldPauseMs(waitedMs);
-    PauseMs(pause);
-    waitedMs += pause;
   }
   return ret != 0;
 }
 
+bool IsClientArchiveRow(const PayloadEntry& row) {
+  const size_t length = std::wcslen(row.relativePath);
+  const size_t nameLength = std::wcslen(kClientArchive);
+  return length > nameLength && row.relativePath[length - nameLength - 1] == L'\\' &&
+         _wcsicmp(row.relativePath + length - nameLength, kClientArchive) == 0;
+}
+
 }  // namespace
 
-bool ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table) {
+bool ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table, bool* clientArchiveWritten) {
   bool allWritten = true;
+  bool clientWritten = true;
   for (const PayloadEntry* row = table; row->relativePath != nullptr; ++row) {
-    if (row->releaseMode == kReleaseModeOnRelease && !ReleaseRow(log, appData, *row)) allWritten = false;
+    if (row->releaseMode != kReleaseModeOnRelease || ReleaseRow(log, appData, *row)) continue;
+    allWritten = false;
+    if (IsClientArchiveRow(*row)) clientWritten = false;
   }
+  if (clientArchiveWritten != nullptr) *clientArchiveWritten = clientWritten;
   return allWritten;
 }
 
-bool ReleasePayload(FILE* log, const wchar_t* appData) {
+bool ReleasePayload(FILE* log, const wchar_t* appData, bool* clientArchiveWritten) {
   // The skin archive goes first, whether or not its new copy can be written; a missing one is fine.
   // Only from a plain install root: deleting through a link would remove another folder's file.
   wchar_t skinArchive[kPathCapacity];
@@ -87,5 +100,5 @@ bool ReleasePayload(FILE* log, const wchar_t* appData) {
   if (BuildInstallPath(skinArchive, appData, kSkinArchive) && BuildInstallPath(root, appData, nullptr) &&
       PinFolders(appData, root, MissingFolders::Refused, pins))
     DeleteFileW(skinArchive);
-  return ReleasePayloadRows(log, appData, PayloadTable);
+  return ReleasePayloadRows(log, appData, PayloadTable, clientArchiveWritten);
 }

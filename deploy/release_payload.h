@@ -12,8 +12,10 @@ inline constexpr int kPayloadRetries = 10;
 
 // log may be null (no log this run); appData is the user's roaming application-data folder. A row
 // whose folder below appData is a link, or whose path would not fit, gets one failed line and no
-// attempt. True when every archive of the table was written.
-bool ReleasePayload(FILE* log, const wchar_t* appData);
+// attempt. True when every archive of the table was written; *clientArchiveWritten (when given)
+// says whether the client's own archive was, which decides whether the unpack installs a new client.
+bool ReleasePayload(FILE* log, const wchar_t* appData, bool* clientArchiveWritten = nullptr);
 
 // The walk over a table that ends with a null relative path; ReleasePayload walks PayloadTable.
-bool ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table);
+bool ReleasePayloadRows(FILE* log, const wchar_t* appData, const PayloadEntry* table,
+                        bool* clientArchiveWritten = nullptr);

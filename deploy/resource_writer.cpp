@@ -30,44 +30,55 @@ bool TargetIsLockedByOthers(const wchar_t* targetPath) {
 
 enum class Replacement { Done, NoTemporary, Failed };
 
-Replacement Replace(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
+const char16_t* Portable(const wchar_t* path) { return reinterpret_cast<const char16_t*>(path); }
+
+// holds: the waiting for other programs' holds on this file, shared by every call on it (and by
+// every attempt at one archive), so that one file costs one bound however often it is tried.
+Replacement Replace(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall,
+                    HoldRetry& holds) {
   if (std::wcslen(targetPath) + std::wcslen(kTemporarySuffix) >= kPathCapacity) return Replacement::Failed;
   wchar_t temporaryPath[kPathCapacity];
   wsprintfW(temporaryPath, L"%s%s", targetPath, kTemporarySuffix);
 
   // One that a crashed run left goes first: a link of that name is removed, not followed. A scanner
   // may still hold the one an earlier attempt left: that is waited out, as the move below.
-  HoldRetry deleteRetry;
-  RetryWhileHeld(deleteRetry, [&] { return DeleteFileW(temporaryPath) != FALSE; });
+  const char16_t* temporaryName = Portable(temporaryPath);
+  RetryFileWhileHeld(temporaryName, holds, [&] { return DeleteFileW(temporaryPath) != FALSE; });
   // Shared for delete only: the move below opens it for delete while this handle still holds it,
-  // and no other process can read a half-written archive or write into ours meanwhile.
-  ScopedHandle temporary(CreateFileW(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!temporary.IsValid()) return Replacement::NoTemporary;
+  // and no other process can read a half-written archive or write into ours meanwhile. A scanner
+  // still reading an earlier attempt's file (delete pending) refuses the new one for a moment.
+  ScopedHandle temporary;
+  if (!RetryFileWhileHeld(temporaryName, holds, [&] {
+        temporary.Reset(CreateFileW(temporaryPath, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        return temporary.IsValid();
+      }))
+    return Replacement::NoTemporary;
 
   DWORD written = 0;
   // Flushed before the move, so that a crash can never leave the new name on missing bytes.
   const bool complete = writeCall(temporary.Get(), bytes, size, &written, nullptr) && written == size &&
                         FlushFileBuffers(temporary.Get());
   // A scanner opens the new file as soon as it is written; the move waits until it lets go.
-  HoldRetry moveRetry;
-  if (complete && RetryWhileHeld(moveRetry, [&] {
+  if (complete && RetryFileWhileHeld(Portable(targetPath), holds, [&] {
         return MoveFileExW(temporaryPath, targetPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
       }))
     return Replacement::Done;
   // Still open with delete sharing: the file goes away when the handle closes.
-  DeleteFileW(temporaryPath);
+  RetryFileWhileHeld(temporaryName, holds, [&] { return DeleteFileW(temporaryPath) != FALSE; });
   return Replacement::Failed;
 }
 
 }  // namespace
 
 int ReplaceFileContents(const wchar_t* targetPath, const void* bytes, DWORD size, WriteFileCall writeCall) {
-  return Replace(targetPath, bytes, size, writeCall) == Replacement::Done;
+  HoldRetry holds;
+  return Replace(targetPath, bytes, size, writeCall, holds) == Replacement::Done;
 }
 
 int WriteFileContents(const wchar_t* targetPath, const void* bytes, DWORD size) {
-  const Replacement replacement = Replace(targetPath, bytes, size, WriteFile);
+  HoldRetry holds;
+  const Replacement replacement = Replace(targetPath, bytes, size, WriteFile, holds);
   if (replacement != Replacement::NoTemporary) return replacement == Replacement::Done;
   // Only where the folder took no new entry: after a failed write or move (a full disk, a held
   // file) the old file is worth more than an emptied one.
@@ -78,10 +89,15 @@ int WriteFileContents(const wchar_t* targetPath, const void* bytes, DWORD size) 
 }
 
 int ReleaseResFile(int resourceId, const char* resourceType, const wchar_t* targetPath) {
+  HoldRetry holds;
+  return ReleaseResFileWithin(resourceId, resourceType, targetPath, holds);
+}
+
+int ReleaseResFileWithin(int resourceId, const char* resourceType, const wchar_t* targetPath, HoldRetry& holds) {
   if (resourceType == nullptr || targetPath == nullptr) return 0;
   const void* bytes = nullptr;
   DWORD size = 0;
   if (!FindOwnResource(resourceId, resourceType, &bytes, &size)) return 0;
   if (TargetIsLockedByOthers(targetPath)) return 0;
-  return ReplaceFileContents(targetPath, bytes, size, WriteFile);
+  return Replace(targetPath, bytes, size, WriteFile, holds) == Replacement::Done;
 }

@@ -7,12 +7,17 @@
 
 #include <windows.h>
 
+#include "platform/hold_retry.h"
+
 // Suffix of the temporary file that stands beside the target while it is written.
 inline constexpr wchar_t kTemporarySuffix[] = L".tmp";
 
 // 1 when every byte of resource resourceId of type resourceType is in targetPath, else 0
 // (null arguments, no such resource, an empty one, a target that cannot be replaced).
 int ReleaseResFile(int resourceId, const char* resourceType, const wchar_t* targetPath);
+// The same, waiting for other programs' holds within holds: the payload phase passes one for all
+// its attempts at one archive, so that they share one bound.
+int ReleaseResFileWithin(int resourceId, const char* resourceType, const wchar_t* targetPath, HoldRetry& holds);
 
 // The file half of ReleaseResFile, also used for the tool-path file. The write call is a parameter so that a short or
 // failed write can be provoked; ReleaseResFile passes WriteFile.

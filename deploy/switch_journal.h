@@ -13,6 +13,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "archive/zip_format.h"
+#include "deploy/entry_names.h"
 #include "deploy/held_files.h"
 
 struct StagedFile {
@@ -41,8 +43,13 @@ struct Journal {
   std::vector<std::u16string> stagingFolders;
   std::vector<std::u16string> folders;
   std::vector<std::u16string> keptAside;
+  // The folder may mix two versions: a switch could not be taken back whole (it met a link, or a
+  // line that is not ours, and its journal was set aside). It blocks no update, but no client may
+  // be started over it until an update switches one whole version in; any state carries it.
+  bool mixed = false;
   bool unusable = false;  // a line that is not ours, or names what no repair can act on
-  bool HasWaste() const { return !staged.empty() || !keptAside.empty(); }
+  std::string text;       // as read, for the copy kept when it is set aside
+  bool HasWaste() const { return !staged.empty() || !keptAside.empty() || !stagingFolders.empty() || !folders.empty(); }
 };
 
 // The journal of an update while its files are staged. BeginStaging reads what an earlier run
@@ -57,17 +64,31 @@ struct StagingJournal {
   std::vector<std::u16string> staged;                 // every staged file noted, staged or not
   std::size_t carriedStaged = 0;                      // the first ones: an earlier run's, still to delete
   std::vector<std::u16string> folders;                // every folder noted as made for the update
+  std::size_t carriedFolders = 0;                     // the first ones: an earlier run's
+  std::vector<std::u16string> carriedStagingFolders;  // an earlier run's, still to clear
   std::unordered_set<std::u16string> stagingFolders;  // the folders noted as staged into
   std::u16string lastStagingFolder;
   bool stagingFolderNoted = false;
-  bool broken = false;  // a note could not be written: nothing may be staged
+  std::uint64_t written = 0;  // the journal's length so far
+  bool mixed = false;         // the folder may mix two versions until this update is whole
+  bool broken = false;        // a note could not be written: nothing may be staged
 };
+
+// What an earlier run left that is not gone yet, as the lines every version of the journal carries
+// until it is: its staged files, the folders it made and staged into, its kept-aside files.
+Journal CarriedWaste(const StagingJournal& staging);
 
 // One line of the journal, as written.
 std::string Utf8Line(char kind, const std::u16string& name);
 std::string JournalText(const Journal& journal);
 // False when text is no journal of ours at all.
 bool ParseJournal(const char16_t* folder, const std::string& text, Journal* journal);
+
+// The longest journal the tool writes: every kind of line for each of an archive's 65,535 entries,
+// each name as long as a path may be, in the longest UTF-8 (three bytes per UTF-16 unit).
+inline constexpr std::uint32_t kJournalLineKinds = 5;  // O or N, S, T, D, K
+inline constexpr std::uint32_t kLongestJournalLine = 3 + 3 * (kEntryPathCapacity - 1);
+inline constexpr std::uint32_t kLongestJournal = 64 + kJournalLineKinds * kMaxEntryCount * kLongestJournalLine;
 
 enum class JournalRead { None, Read, Held, NotOurs };
 

@@ -6,7 +6,9 @@
 Reach ReachFile(SwitchRun& run, const std::u16string& name, FileNames* names) {
   const FolderHold held = HoldParents(run.hold, run.folder, name);
   if (held == FolderHold::Missing) return Reach::Missing;
-  if (held != FolderHold::Held) return Reach::BelowLink;
+  if (held == FolderHold::Link) return Reach::BelowLink;
+  // Shared, denied, out of handles, a file where a folder should be: all of that may pass.
+  if (held != FolderHold::Held) return Reach::NotNow;
   names->target = PathOf(run.folder, name);
   names->staged = names->target + kUnzipTemporarySuffix;
   names->kept = names->target + kUnzipKeptAsideSuffix;
@@ -15,16 +17,20 @@ Reach ReachFile(SwitchRun& run, const std::u16string& name, FileNames* names) {
 
 namespace {
 
-enum class Undo { Done, CannotAct, Failed };
+// Pending: the names are ready and the caller acts on them. NotNow: the step is not undone, but
+// may be by a later run. CannotAct: no run ever could, as what stands there is not the switch's.
+enum class Undo { Done, CannotAct, NotNow, Pending };
 
 // For the undo of a step, which may follow a crash: the names must lead to files, or no further
-// than a missing folder. CannotAct when they lead below a link or one of them is a folder.
+// than a missing folder. CannotAct when they lead below a link or one of them is a folder: the
+// switch renames files only, so a folder there is somebody else's.
 Undo ReachForUndo(SwitchRun& run, const std::u16string& name, FileNames* names) {
   const Reach reach = ReachFile(run, name, names);
   if (reach == Reach::Missing) return Undo::Done;
+  if (reach == Reach::NotNow) return Undo::NotNow;
   if (reach == Reach::BelowLink || IsFolder(names->target) || IsFolder(names->staged) || IsFolder(names->kept))
     return Undo::CannotAct;
-  return Undo::Failed;  // not done yet: the caller acts on the names
+  return Undo::Pending;
 }
 
 // The new file goes back to its staged name, if it was moved in: its staged file is gone and its
@@ -32,23 +38,23 @@ Undo ReachForUndo(SwitchRun& run, const std::u16string& name, FileNames* names) 
 Undo UndoMoveIn(SwitchRun& run, const StagedFile& file) {
   FileNames names;
   const Undo reach = ReachForUndo(run, file.name, &names);
-  if (reach != Undo::Failed) return reach;
+  if (reach != Undo::Pending) return reach;
   const bool movedIn = !Exists(names.staged) && Exists(names.target) && (!file.hadOld || Exists(names.kept));
   if (!movedIn) return Undo::Done;
   return MoveHeldFile(run.reports, file.index, file.name.c_str(), names.target.c_str(), names.staged.c_str())
              ? Undo::Done
-             : Undo::Failed;
+             : Undo::NotNow;
 }
 
 // The old file returns to its name, if it was set aside.
 Undo UndoSetAside(SwitchRun& run, const StagedFile& file) {
   FileNames names;
   const Undo reach = ReachForUndo(run, file.name, &names);
-  if (reach != Undo::Failed) return reach;
+  if (reach != Undo::Pending) return reach;
   if (!Exists(names.kept)) return Undo::Done;
   return MoveHeldFile(run.reports, file.index, file.name.c_str(), names.kept.c_str(), names.target.c_str())
              ? Undo::Done
-             : Undo::Failed;
+             : Undo::NotNow;
 }
 
 Undo UndoStep(SwitchRun& run, const Step& step) {
@@ -63,7 +69,7 @@ bool RollBack(SwitchRun& run, const std::vector<Step>& steps, std::size_t done) 
   bool whole = true;
   for (std::size_t i = done; i-- > 0;) {
     const Undo undo = UndoStep(run, steps[i]);
-    if (undo == Undo::Failed) whole = false;
+    if (undo == Undo::NotNow) whole = false;
     if (undo == Undo::CannotAct) run.unusable = true;
   }
   run.hold.held.Clear();
@@ -79,7 +85,8 @@ bool FlushStaged(SwitchRun& run) {
   if (FlushFileSystemOf(run.folder)) return true;
   for (const StagedFile& file : *run.files) {
     const std::u16string staged = PathOf(run.folder, file.name, kUnzipTemporarySuffix);
-    if (!Attempt(run.reports, file.index, file.name.c_str(), [&] { return FlushFileAtPath(staged.c_str()); }))
+    if (!Attempt(run.reports, file.index, file.name.c_str(), staged.c_str(),
+                 [&] { return FlushFileAtPath(staged.c_str()); }))
       return false;
   }
   return true;
@@ -113,13 +120,13 @@ bool MoveStep(SwitchRun& run, const StagedFile& file, bool setAside) {
 }
 
 // Journal versions of a switch: every target before the first rename; only waste once it is whole.
-Journal SwitchingJournal(const SwitchRun& run, const std::vector<std::u16string>& createdFolders,
-                         const StagingJournal& staging) {
-  Journal journal;
+// Each carries all the waste an earlier run left that is not gone yet.
+Journal SwitchingJournal(const SwitchRun& run, const StagingJournal& staging) {
+  Journal journal = CarriedWaste(staging);
   journal.state = JournalState::Switching;
   journal.files = *run.files;
-  journal.folders = createdFolders;
-  journal.keptAside = staging.keptAside;
+  journal.folders = staging.folders;  // the earlier run's and this one's
+  journal.mixed = staging.mixed;      // taken back, the folder is what it was
   return journal;
 }
 
@@ -133,14 +140,13 @@ std::vector<std::u16string> KeptAsideAfterSwitch(const SwitchRun& run, const Sta
   return kept;
 }
 
-bool DoStep(SwitchRun& run, const Step& step, const std::vector<std::u16string>& createdFolders,
-            const StagingJournal& staging) {
-  Journal committed;
+bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
+  Journal committed = CarriedWaste(staging);
   switch (step.kind) {
     case StepKind::CheckTargets:
       return CheckTargets(run);
     case StepKind::WriteJournal:
-      return WriteJournal(run.reports, run.folder, SwitchingJournal(run, createdFolders, staging)) ||
+      return WriteJournal(run.reports, run.folder, SwitchingJournal(run, staging)) ||
              ReportTo(run.reports.reporter, -1, kUnzipWriteFailed, run.folder);
     case StepKind::FlushStaged:
       return FlushStaged(run) || ReportTo(run.reports.reporter, -1, kUnzipWriteFailed, run.folder);

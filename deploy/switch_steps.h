@@ -31,14 +31,16 @@ struct FileNames {
   std::u16string target, staged, kept;
 };
 
-enum class Reach { Ready, Missing, BelowLink };
+// NotNow: a folder on the way cannot be held at this moment; BelowLink: one is a link, for good.
+enum class Reach { Ready, Missing, BelowLink, NotNow };
 
 Reach ReachFile(SwitchRun& run, const std::u16string& name, FileNames* names);
-// Undoes steps [0, done) in reverse. False when a file could not be put back: the folder is a mix.
+// Undoes steps [0, done) in reverse. False when a file could not be put back now: the folder is a
+// mix until a later run finishes it. What no run could undo (a link, a folder of somebody else's
+// at a file's name) marks the run unusable instead: the folder may stay a mix for good.
 bool RollBack(SwitchRun& run, const std::vector<Step>& steps, std::size_t done);
 // Does one step; false when it failed (reported).
-bool DoStep(SwitchRun& run, const Step& step, const std::vector<std::u16string>& createdFolders,
-            const StagingJournal& staging);
+bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging);
 // The steps that a switch of files takes, and that a crash may have left half done.
 std::vector<Step> SwitchSteps(const std::vector<StagedFile>& files, bool withJournal);
 // The kept-aside files once the switch is whole: an earlier run's and this switch's old files.

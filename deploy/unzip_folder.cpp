@@ -111,9 +111,13 @@ bool RecordMissingFolders(Unpacking& unpacking, std::uint32_t end) {
     if (i < end && !IsPathSeparator(unpacking.target[i])) continue;
     const char16_t kept = unpacking.target[i];
     unpacking.target[i] = 0;
-    const bool missing = GetPathAttributes(unpacking.target) == kInvalidAttributes;
+    const std::uint32_t attributes = GetPathAttributes(unpacking.target);
     unpacking.target[i] = kept;
-    if (!missing) continue;
+    // Below a link or a file nothing is made (the hold refuses it): nothing there is noted either,
+    // so that no journal names a folder the update could never have made.
+    const bool plainFolder = (attributes & (kAttributeDirectory | kAttributeReparsePoint)) == kAttributeDirectory;
+    if (attributes != kInvalidAttributes && !plainFolder) return true;
+    if (attributes != kInvalidAttributes) continue;
     std::u16string made(unpacking.target + unpacking.folderLength, unpacking.target + i);
     if (!NoteStaging(unpacking.staging, kNoteMadeFolder, made)) return false;
     unpacking.plan.createdFolders.push_back(std::move(made));
@@ -177,8 +181,9 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
     unpacking.temporary[length + i] = kUnzipTemporarySuffix[i];
 
   const std::uint32_t subfolderEnd = SubfolderEnd(unpacking, length);
+  // A link on the way (a folder the user moved elsewhere) would leave the entry's old file beside
+  // the new version's others: the update as a whole waits until the folder is plain again.
   const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;
-  if (folderFailure == kUnzipLinkRefused) return Report(unpacking, index, folderFailure, info.name);
   if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
   // A staged file that its journal could not name first is not created.
   if (!NoteStaging(unpacking.staging, kNoteStagedFile, info.name))
@@ -215,7 +220,6 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   std::uint32_t end = length;
   while (end > unpacking.folderLength && IsPathSeparator(unpacking.target[end - 1])) --end;
   const char* folderFailure = end > unpacking.folderLength ? HoldSubfolders(unpacking, end) : nullptr;
-  if (folderFailure == kUnzipLinkRefused) return Report(unpacking, index, folderFailure, info.name);
   if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
   return true;
 }

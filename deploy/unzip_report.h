@@ -7,7 +7,7 @@
 // Why something was not installed: the event of a report.
 inline constexpr char kUnzipOpenFailed[] = "Open Failed";              // the archive cannot be read
 inline constexpr char kUnzipFolderFailed[] = "Folder Failed";          // a folder could not be created
-inline constexpr char kUnzipLinkRefused[] = "Link Refused";            // a folder on its path is a link
+inline constexpr char kUnzipLinkRefused[] = "Link Refused";            // a folder on its path is a link: not applied
 inline constexpr char kUnzipUnreadable[] = "Unreadable Entry";         // its records are broken: no name
 inline constexpr char kUnzipRefusedName[] = "Refused Name";            // leaves the folder, was cut, a reserved name
 inline constexpr char kUnzipNameNotUtf8[] = "Name Not UTF-8";          // shown with its bytes escaped

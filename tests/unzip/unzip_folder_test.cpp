@@ -253,6 +253,11 @@ TEST(UnzipToFolder, HostileNamesStayInsideTheFolderOrAreRefused) {
       {"\\\\server\\share\\v", "server/share/v", nullptr},
       {"x.QVOLD", nullptr, "x.QVOLD"},  // the names the switch puts beside a target
       {"Quorvane.qvjournal", nullptr, "Quorvane.qvjournal"},
+      // The tool's names in any level, folders too: such a folder would block every later update.
+      {"Quorvane.qvjournal/readme.txt", nullptr, "Quorvane.qvjournal/readme.txt"},
+      {"quorvane.QVJOURNAL.unusable/readme.txt", nullptr, "quorvane.QVJOURNAL.unusable/readme.txt"},
+      {"Quorvane.qvjournal.unusable.2", nullptr, "Quorvane.qvjournal.unusable.2"},
+      {"x.qvtmp/", nullptr, "x.qvtmp/"},
       {"what?.txt", nullptr, "what?.txt"},  // Windows creates no such name
       {"dup.txt", "dup.txt", nullptr},
       {"DUP.txt", nullptr, "DUP.txt", kUnzipDuplicateName},         // one file on Windows: the first one stays
@@ -432,7 +437,10 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
   const std::vector<std::pair<std::string, std::string>> allSwitched = {
       {"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}};
   const std::string folderAtJournal = "/";  // a folder stands at the journal's name
-  enum Outcome { kNothingToSay, kUndone, kSetAside, kUndoneAndSetAside };
+  // Mixed: what could be put back is, the journal is set aside, and the folder stays marked as a
+  // possible mix until an update is whole. NotNow: a folder on the way cannot be held this moment
+  // (here a file stands where it should be): the switch stays recorded until a later run.
+  enum Outcome { kNothingToSay, kUndone, kSetAside, kUndoneAndSetAside, kMixed, kNotNow };
   const struct {
     const char* state;
     std::string journal;
@@ -440,6 +448,7 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
     std::string after;                                       // a.dll, b.dll and sub/c.dll afterwards
     Outcome outcome;
     std::vector<std::string> alsoLeft = {};  // beside a.dll, b.dll and sub/c.dll
+    std::string aside = "Quorvane.qvjournal.unusable";
   } rows[] = {
       {"all staged",
        switching,
@@ -479,10 +488,41 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
        switching + "O plain\n",
        {allSwitched.begin(), allSwitched.end()},
        "A1B1",
-       kUndoneAndSetAside,
+       kMixed,
        {"plain/", "plain/keep.txt"}},
-      {"a line below a link", switching + "O linked/x.dll\nD linked/inner\n", allSwitched, "A1B1", kUndoneAndSetAside},
+      {"a line below a link", switching + "O linked/x.dll\nD linked/inner\n", allSwitched, "A1B1", kMixed},
       {"no journal of ours", "garbage\n", {{"a.dll", "A1"}, {"b.dll", "B1"}}, "A1B1", kSetAside},
+      // A name is taken whole or not at all: a NUL must not make the line name another file.
+      {"a NUL in a committed journal's name",
+       head + "committed\nK settings.ini" + std::string(1, '\0') + "x\n",
+       {{"a.dll", "A1"}, {"b.dll", "B1"}, {"settings.ini", "user"}},
+       "A1B1",
+       kSetAside,
+       {"settings.ini"}},
+      {"a NUL in a switching journal's name",
+       switching + "N QuorvaneSoftware.exe" + std::string(1, '\0') + "\n",
+       {{"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"QuorvaneSoftware.exe", "C"}},
+       "A1B1",
+       kMixed,
+       {"QuorvaneSoftware.exe"}},
+      {"zeros a power cut left",
+       head + "staging\nT \nD extra\nT extra\n" + std::string(64, '\0'),
+       {{"a.dll", "A1"}, {"b.dll", "B1"}, {"a.dll.qvtmp", "A2"}, {"extra/y.dat.qvtmp", "Y"}},
+       "A1B1",
+       kNothingToSay},
+      {"a folder that cannot be held now",
+       head + "switching\nO a.dll\nN busy/x.dll\n",
+       {{"a.dll.qvold", "A1"}, {"a.dll", "A2"}, {"b.dll", "B1"}, {"busy", "a file where a folder was"}},
+       "A1B1",
+       kNotNow,
+       {"a.dll.qvtmp", "busy"}},
+      {"a folder at the set-aside name",
+       "garbage\n",
+       {{"a.dll", "A1"}, {"b.dll", "B1"}, {"Quorvane.qvjournal.unusable/x", ""}},
+       "A1B1",
+       kSetAside,
+       {"Quorvane.qvjournal.unusable/", "Quorvane.qvjournal.unusable/x"},
+       "Quorvane.qvjournal.unusable.2"},
       {"a folder at its name",
        folderAtJournal,
        {{"a.dll", "A1"}, {"b.dll", "B1"}},
@@ -505,15 +545,17 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
       left.Put("Quorvane.qvjournal", row.journal);
     }
     for (const auto& file : row.files) {
-      for (const char* folder : {"/sub", "/extra", "/plain"}) CreateOneFolder((left.out + Utf16(folder)).c_str());
+      for (const char* folder : {"/sub", "/extra", "/plain", "/Quorvane.qvjournal.unusable"})
+        CreateOneFolder((left.out + Utf16(folder)).c_str());
       left.Put(file.first, file.second);
     }
     std::vector<std::string> expected = {"a.dll", "b.dll"};
     if (row.after.size() > 4) expected = {"a.dll", "b.dll", "sub/", "sub/c.dll"};
     expected.insert(expected.end(), row.alsoLeft.begin(), row.alsoLeft.end());
-    if (row.outcome == kSetAside || row.outcome == kUndoneAndSetAside) {
-      if (row.journal != folderAtJournal) expected.push_back("Quorvane.qvjournal.unusable");
-    }
+    const bool setAside = row.outcome == kSetAside || row.outcome == kUndoneAndSetAside || row.outcome == kMixed;
+    if (setAside && row.journal != folderAtJournal) expected.push_back(row.aside);
+    const bool unfinished = row.outcome == kMixed || row.outcome == kNotNow;
+    if (unfinished) expected.push_back("Quorvane.qvjournal");
     if (std::string(row.state) == "a line naming a folder as a file") left.Put("plain/keep.txt", "");
 #ifndef _WIN32
     const std::u16string elsewhere = left.parent + u"/elsewhere";
@@ -526,16 +568,18 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
     }
 #endif
     std::sort(expected.begin(), expected.end());
-    for (const char* folder : {"/sub", "/extra", "/plain"}) RemoveEmptyFolder((left.out + Utf16(folder)).c_str());
+    for (const char* folder : {"/sub", "/extra", "/plain", "/Quorvane.qvjournal.unusable"})
+      RemoveEmptyFolder((left.out + Utf16(folder)).c_str());
 
     std::vector<std::string> reports;
     const UnzipReporter reporter{CollectReport, &reports};
-    EXPECT_TRUE(RepairInterruptedSwitch(left.out.c_str(), &reporter));
+    EXPECT_EQ(RepairInterruptedSwitch(left.out.c_str(), &reporter), !unfinished);
+    EXPECT_EQ(FolderSwitchUnfinished(left.out.c_str()), unfinished);
 
     std::vector<std::string> said;
     if (row.outcome == kUndone || row.outcome == kUndoneAndSetAside) said.push_back("Switch Undone " + Utf8(left.out));
-    if (row.outcome == kSetAside || row.outcome == kUndoneAndSetAside)
-      said.push_back("Journal Set Aside " + Utf8(left.out));
+    if (unfinished) said.push_back("Switch Not Repaired " + Utf8(left.out));
+    if (setAside) said.push_back("Journal Set Aside " + Utf8(left.out));
     EXPECT_EQ(reports, said);
     EXPECT_EQ(ListTree(left.out), expected);
     EXPECT_EQ(left.Read("a.dll") + left.Read("b.dll") + (row.after.size() > 4 ? left.Read("sub/c.dll") : ""),
@@ -543,9 +587,17 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
 #ifndef _WIN32
     EXPECT_EQ(ListTree(elsewhere), (std::vector<std::string>{"inner/", "x.dll.qvold"}));
 #endif
-    // Whatever was left, the next update goes ahead.
+    if (row.outcome == kNotNow) {
+      // Once the folder can be held again, a later run finishes the repair.
+      DeletePlainFile((left.out + u"/busy").c_str());
+      reports.clear();
+      EXPECT_TRUE(RepairInterruptedSwitch(left.out.c_str(), &reporter));
+      EXPECT_EQ(reports, std::vector<std::string>{"Switch Undone " + Utf8(left.out)});
+    }
+    // Whatever was left, the next update goes ahead, and a folder that may have been mixed is whole.
     EXPECT_TRUE(left.UnzipBytes(BuildZip({File("a.dll", "A3")})).allInstalled);
     EXPECT_EQ(left.Read("a.dll"), "A3");
+    EXPECT_FALSE(FolderSwitchUnfinished(left.out.c_str()));
   }
 }
 
@@ -611,13 +663,22 @@ TEST(UnzipToFolder, NothingIsWrittenThroughALink) {
   const Outcome run = unpacked.UnzipBytes(
       BuildZip({File("sub/a.dll", "a"), File("plain/deeper/b.dll", "b"), UnixFolder("sub/folder/"),
                 File("client.dll", "client"), File("other.dll", "other"), File("plain/c.dll", "c")}));
+  // An entry below a link (a folder the user moved elsewhere) cannot be installed with the others:
+  // the update waits as a whole, rather than leave the old files below the link beside new ones.
   EXPECT_EQ(run.reports, (std::vector<std::string>{"Link Refused sub/a.dll", "Link Refused plain/deeper/b.dll",
-                                                   "Link Refused sub/folder/"}));
+                                                   "Link Refused sub/folder/", "Update Not Applied " + out}));
   EXPECT_EQ(ListTree(elsewhere), std::vector<std::string>{"target"});
+  EXPECT_EQ(Contents(elsewhere + u"/target"), "other file");
+  EXPECT_EQ(unpacked.Read("other.dll"), "<missing>");
+  EXPECT_EQ(unpacked.Read("plain/c.dll"), "<missing>");
+  // Without the links, a link at a file's own name is replaced, never written through.
+  ASSERT_EQ(unlink((out + "/sub").c_str()), 0);
+  ASSERT_EQ(unlink((out + "/plain/deeper").c_str()), 0);
+  const Outcome again = unpacked.UnzipBytes(BuildZip({File("client.dll", "client"), File("other.dll", "other")}));
+  EXPECT_TRUE(again.allInstalled);
   EXPECT_EQ(Contents(elsewhere + u"/target"), "other file");
   EXPECT_EQ(unpacked.Read("client.dll"), "client");
   EXPECT_EQ(unpacked.Read("other.dll"), "other");
-  EXPECT_EQ(unpacked.Read("plain/c.dll"), "c");
   EXPECT_EQ(GetPathAttributes((unpacked.out + u"/client.dll").c_str()) & kAttributeReparsePoint, 0u);
 }
 #endif

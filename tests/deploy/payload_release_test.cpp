@@ -86,27 +86,40 @@ TEST_F(PayloadRelease, SecondRunLogsOneSuccessfulLinePerArchive) {
   EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
 }
 
+// The exit status says what happened: a client updated beside a driver archive that could not be
+// written is 7, not the 2 of an old client that stays.
 TEST_F(PayloadRelease, TargetHeldOpenIsTriedElevenTimesAndLeftAsItWas) {
-  ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
-  const std::wstring drivers = InstallRoot() + L"\\Drivers.zip";
-  ASSERT_TRUE(WriteFileBytes(drivers, "drivers in use"));
-  {
-    // This test process plays the client that still has the archive open, sharing nothing.
-    ScopedHandle held(
-        CreateFileW(drivers.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(held.IsValid());
-    ASSERT_TRUE(DeleteFileW((InstallRoot() + L"\\SoftQuorvane.zip").c_str()));
-    ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 2);  // an archive not written: the update was not applied
+  const struct {
+    const wchar_t* held;
+    int status;
+  } rows[] = {{L"Drivers.zip", 7}, {L"SoftQuorvane.zip", 2}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.held, row.held + std::wcslen(row.held)));
+    ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), 0);
+    const std::wstring heldPath = InstallRoot() + L"\\" + row.held;
+    ASSERT_TRUE(WriteFileBytes(heldPath, "archive in use"));
+    {
+      // This test process plays the client that still has the archive open, sharing nothing.
+      ScopedHandle held(
+          CreateFileW(heldPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(held.IsValid());
+      if (row.status == 7) ASSERT_TRUE(DeleteFileW((InstallRoot() + L"\\SoftQuorvane.zip").c_str()));
+      ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), row.status);
+    }
+    std::vector<std::string> expected;
+    for (const Archive& archive : kArchives) {
+      const bool isHeld = std::wcscmp(archive.name, row.held) == 0;
+      expected.push_back(PayloadLine(isHeld ? 0 : 1, 0, archive.name));
+      for (int count = 0; isHeld && count < 10; ++count) expected.push_back(PayloadLine(0, count, archive.name));
+    }
+    EXPECT_EQ(PayloadLinesOfLog(), expected);
+    EXPECT_EQ(Contents(heldPath), "archive in use");
+    for (const Archive& archive : kArchives) {
+      if (std::wcscmp(archive.name, row.held) != 0)
+        EXPECT_EQ(Contents(InstallRoot() + L"\\" + archive.name), EmbeddedArchive(archive.id));
+    }
+    EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
   }
-  std::vector<std::string> expected = {PayloadLine(1, 0, L"ImgRes.zip"), PayloadLine(0, 0, L"Drivers.zip")};
-  for (int count = 0; count < 10; ++count) expected.push_back(PayloadLine(0, count, L"Drivers.zip"));
-  expected.push_back(PayloadLine(1, 0, L"SoftQuorvane.zip"));
-  EXPECT_EQ(PayloadLinesOfLog(), expected);
-
-  EXPECT_EQ(Contents(drivers), "drivers in use");
-  EXPECT_EQ(Contents(InstallRoot() + L"\\ImgRes.zip"), EmbeddedArchive(137));
-  EXPECT_EQ(Contents(InstallRoot() + L"\\SoftQuorvane.zip"), EmbeddedArchive(144));
-  EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
 }
 
 }  // namespace

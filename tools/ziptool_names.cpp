@@ -32,7 +32,7 @@ std::string PartRefusal(const std::u16string& part) {
   if (part.find(u':') != std::u16string::npos) return "a drive or stream colon" + quoted;
   if (part.back() == u'.' || part.back() == u' ') return "a trailing dot or space, which Windows drops" + quoted;
   if (IsReservedEntryName(part.c_str(), static_cast<std::uint32_t>(part.size())))
-    return "a name reserved for the release's own files (.qvtmp, .qvold, .qvjournal)" + quoted;
+    return "a name reserved for the release's own files" + quoted;
   if (!EntryNameIsSafe(part.c_str())) return "a device name on Windows" + quoted;
   if (HasForbiddenCharacter(part)) return "a character that no Windows file name may hold" + quoted;
   return std::string();

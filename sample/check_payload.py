@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks a vendor's payload before the build embeds it.
 
-usage: check_payload.py [--ziptool ZIPTOOL] [--lenient] PAYLOAD_DIR
-       check_payload.py [--ziptool ZIPTOOL] [--lenient] --archive ARCHIVE [--shown-as TEXT]
+usage: check_payload.py [--ziptool ZIPTOOL | --structure-only] [--lenient] PAYLOAD_DIR
+       check_payload.py [--ziptool ZIPTOOL | --structure-only] [--lenient] --archive ARCHIVE [--shown-as TEXT]
        check_payload.py --total [--shown-as TEXT] ARCHIVE ARCHIVE ARCHIVE
 
 The payload folder holds, for each of ImgRes, Drivers and SoftQuorvane, either the archive
@@ -17,29 +17,35 @@ image. --total checks only that, for the three archives given. The environment v
 QUORVANE_PAYLOAD_LIMIT replaces the limit; it is a hook for the tests, which cannot make payloads
 of a gigabyte, and no build sets it.
 
-With --ziptool (a ziptool built for this machine), every entry is also tried with the release
-tool's own code: SoftQuorvane.zip is unpacked with the release's folder extraction ("ziptool
-extract"), and every entry that it would not install is a problem; every entry of the other two
-must read whole with the reader ("ziptool test"). Their names are the client's business, but one
-that the release would refuse as ambiguous (not UTF-8, or the same file on Windows as an earlier
-entry, or a file and a folder of one name, by "ziptool list") is a warning. Every name is judged as
-the release uses it, the reader's ("ziptool list"), which a Unicode Path field may give: the client
-program too must stand at the top level under that name. A name with U+FFFD in it, which an archiver
-writes for bytes it could not convert, is a problem in the client archive and a warning in the others.
-The rules are ziptool's, never repeated here.
+Every entry is also tried with the release tool's own code, through a ziptool built for this
+machine: --ziptool names one; without it, the check takes a current one from this checkout's
+build folders, or builds one in build/host-ziptool, or stops saying that it cannot check the
+entries. SoftQuorvane.zip is unpacked with the release's folder extraction ("ziptool extract"),
+and every entry that it would not install is a problem, with ziptool's reason; every entry of the
+other two must read whole with the reader ("ziptool test"). Their names are the client's business,
+but one that the release would refuse as ambiguous (not UTF-8, or the same file on Windows as an
+earlier entry, or a file and a folder of one name, by "ziptool list") is a warning. Every name is
+judged as the release uses it, the reader's ("ziptool list"), which a Unicode Path field may give:
+the client program too must stand at the top level under that name. A name with U+FFFD in it, which
+an archiver writes for bytes it could not convert, is a problem in the client archive and a warning
+in the others. The rules are ziptool's, never repeated here.
+--structure-only checks only what needs no ziptool (the build's first, quick check, before it has
+one) and says in its output that the entries were not checked.
 --lenient reports the entries as warnings instead, for payloads that are damaged or hostile on
 purpose; what cannot work at all (a missing or non-ZIP archive, no client program, a payload too
 big to start) stays a problem.
 
-Prints one line per problem, each naming its archive (and entry), and exits with 1 if there is any.
+Prints one line per problem, each naming its archive (and entry), every problem of the payload in
+one run, and exits with 1 if there is any, or when it could not check the entries.
 """
 
 import argparse
 import os
-import subprocess
-import tempfile
+import shutil
 import struct
+import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
@@ -244,8 +250,6 @@ def check_archive(path, archive, options, shown=None):
     failures = failing_entries(options.ziptool, path, archive)
     opened = not (failures and failures[0][0] is None)
     problems = client_problems(shown, archive, [name.encode("utf-8") for _, name, _ in listed] if opened else names)
-    if problems:
-        return problems, warnings
     entries = failures + (unconverted_names(listed) if archive == CLIENT_ARCHIVE else [])
     lines = [f"{shown}: {why}" if entry is None else f'{shown}: entry "{entry}": {why}' for entry, why in entries]
     if archive != CLIENT_ARCHIVE:
@@ -256,18 +260,18 @@ def check_archive(path, archive, options, shown=None):
 
 def check_folder_source(folder, archive, options):
     """A folder that the build will pack: what packing refuses, the client program, and with
-    ziptool everything an archive is checked for."""
+    ziptool everything an archive is checked for, on what can be packed, so that every problem
+    is named in one run."""
     entries, problems = pack_payload.scan(folder)
-    if problems:
-        return problems, []
     shown = f"{folder}{os.sep}"
-    problems = client_problems(shown, archive, [name.encode("utf-8") for name, _ in entries])
-    if problems or not options.ziptool:
+    problems += client_problems(shown, archive, [name.encode("utf-8") for name, _ in entries])
+    if not options.ziptool:
         return problems, []
     with tempfile.TemporaryDirectory(prefix="quorvane-pack-") as scratch:
         packed = Path(scratch) / archive
-        pack_payload.pack(folder, packed, pack_payload.entry_date())
-        return check_archive(packed, archive, options, shown)
+        pack_payload.write_archive(entries, packed, pack_payload.entry_date())
+        found, warnings = check_archive(packed, archive, options, shown)
+    return problems + [line for line in found if line not in problems], warnings
 
 
 def payload_limit():
@@ -319,6 +323,9 @@ def payload_size_problems(folder):
 
 
 def check_payload_dir(folder, options):
+    if not folder.is_dir():
+        return [f"{folder}: {'not a folder' if folder.exists() else 'no such folder'} (the payload folder must "
+                f"hold {', '.join(ARCHIVES)} or folders of those names)"], []
     problems, warnings = [], []
     for archive in ARCHIVES:
         path, source = folder / archive, folder / archive.removesuffix(".zip")
@@ -336,34 +343,118 @@ def check_payload_dir(folder, options):
     return problems + payload_size_problems(folder), warnings
 
 
-def main(argv):
-    usage = "\n".join(__doc__.strip().splitlines()[2:5]).removeprefix("usage: ")
-    parser = argparse.ArgumentParser(usage=usage)
-    parser.add_argument("--ziptool")
-    parser.add_argument("--lenient", action="store_true")
-    parser.add_argument("--archive", action="store_true")
-    parser.add_argument("--shown-as")
-    parser.add_argument("--total", action="store_true")
-    parser.add_argument("paths", type=Path, nargs="+")
+# This checkout, and where a ziptool for this machine may already stand in it: the check's own
+# build, the native build, and the host tools that a Windows build makes for its payload check.
+CHECKOUT = Path(__file__).resolve().parents[1]
+OWN_BUILD = Path("build") / "host-ziptool"
+ZIPTOOL_PLACES = (OWN_BUILD / "tools", Path("build/native/tools"), Path("build/release/host-tools/tools"),
+                  Path("build/windows/host-tools/tools"))
+# What ziptool is made of: one older than any of these may judge by rules that the release no longer has.
+ZIPTOOL_SOURCES = ("archive", "deploy", "platform", "tools")
+
+
+def newest_source(checkout):
+    newest = 0
+    for folder in ZIPTOOL_SOURCES:
+        for path in (checkout / folder).rglob("*"):
+            if path.suffix in (".cpp", ".h", ".inc") or path.name == "CMakeLists.txt":
+                newest = max(newest, path.stat().st_mtime)
+    return newest
+
+
+def built_ziptool(checkout):
+    """ziptool built here for this machine, its path and None, or None and why it could not be built."""
+    build = checkout / OWN_BUILD
+    cmake = shutil.which("cmake")
+    if not (checkout / "CMakeLists.txt").is_file() or cmake is None:
+        return None, f"{checkout} is no source tree that cmake can build" if cmake else "cmake is not installed"
+    print(f"check_payload: bringing the ziptool in {build} up to date to check the entries", file=sys.stderr)
+    for command in ([cmake, "-S", str(checkout), "-B", str(build), "-DCMAKE_BUILD_TYPE=Release",
+                     "-DQUORVANE_TOOLS_ONLY=ON"], [cmake, "--build", str(build), "--target", "ziptool", "--parallel", "2"]):
+        # Its own make, also when the check runs below another one.
+        environment = {k: v for k, v in os.environ.items() if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+        result = subprocess.run(command, capture_output=True, text=True, env=environment)
+        if result.returncode != 0:
+            return None, "its build failed:\n" + "\n".join((result.stdout + result.stderr).splitlines()[-15:])
+    return build / "tools" / "ziptool", None
+
+
+def find_ziptool(checkout=CHECKOUT):
+    """A ziptool for this machine that is no older than its sources, built when there is none;
+    None and why when there is none to be had."""
+    newest = newest_source(checkout)
+    for place in ZIPTOOL_PLACES:
+        ziptool = checkout / place / "ziptool"
+        if ziptool.is_file() and os.access(ziptool, os.X_OK) and ziptool.stat().st_mtime >= newest:
+            return ziptool, None
+    return built_ziptool(checkout)
+
+
+# Said with every check that did not try the entries.
+NOT_CHECKED = ("the entries were not checked (structure only): the release may still refuse some of them; "
+               "without --structure-only the check tries each one with ziptool")
+
+
+def parse_options(argv):
+    parser = argparse.ArgumentParser(
+        usage="\n".join(__doc__.strip().splitlines()[2:5]).removeprefix("usage: "),
+        description="Checks a vendor's payload (ImgRes, Drivers and SoftQuorvane, each an archive or a folder) as "
+                    "the release tool would take it, and names every problem in one run; exit status 1 if there "
+                    "is any.")
+    parser.add_argument("--ziptool", metavar="ZIPTOOL",
+                        help="the ziptool built for this machine that tries every entry with the release's own "
+                             "code; by default a current one is taken from this checkout's build folders, or built "
+                             f"in {OWN_BUILD}")
+    parser.add_argument("--structure-only", action="store_true",
+                        help="check only what needs no ziptool: each archive or folder is there and is ZIP data, "
+                             "the client program stands at the top level, folders can be packed, the size fits; "
+                             "the output says that the entries were not checked")
+    parser.add_argument("--lenient", action="store_true",
+                        help="report entries that the release would not install as warnings, not problems (for "
+                             "payloads that are damaged or hostile on purpose)")
+    parser.add_argument("--archive", action="store_true",
+                        help="check the one archive given, whose file name says which of the three it is")
+    parser.add_argument("--shown-as", metavar="TEXT", help="the name that messages give the archive or payload")
+    parser.add_argument("--total", action="store_true",
+                        help="check only that the three archives given fit together in the release tool")
+    parser.add_argument("paths", type=Path, nargs="+", metavar="PATH",
+                        help="the payload folder; with --archive one archive; with --total the three archives")
     options = parser.parse_args(argv[1:])
     if len(options.paths) != (len(ARCHIVES) if options.total else 1):
         parser.error("--total takes the three archives, the other forms one path")
+    if options.ziptool and options.structure_only:
+        parser.error("--structure-only checks no entry: give it or --ziptool, not both")
     options.path = options.paths[0]
+    return options
+
+
+def run_check(options):
+    """(problems, warnings) of the check asked for."""
     if options.total:
-        problems, warnings = size_problems(options.shown_as or "the payload", [p.stat().st_size for p in options.paths]), []
-    elif options.archive:
+        return size_problems(options.shown_as or "the payload", [p.stat().st_size for p in options.paths]), []
+    if options.archive:
         archive = options.path.name
         if archive not in ARCHIVES or not options.path.is_file():
-            print(f"{options.path}: not one of the payload archives {', '.join(ARCHIVES)}")
-            return 1
-        problems, warnings = check_archive(options.path, archive, options, options.shown_as)
-    else:
-        problems, warnings = check_payload_dir(options.path, options)
+            return [f"{options.path}: not one of the payload archives {', '.join(ARCHIVES)}"], []
+        return check_archive(options.path, archive, options, options.shown_as)
+    return check_payload_dir(options.path, options)
+
+
+def main(argv):
+    options = parse_options(argv)
+    not_checked = None
+    # Nothing to try for a payload that is not there: said once, by the check of its structure.
+    if not (options.total or options.structure_only or options.ziptool) and options.path.exists():
+        options.ziptool, why = find_ziptool()
+        not_checked = None if options.ziptool else f"cannot check the entries: no ziptool for this machine ({why})"
+    problems, warnings = run_check(options)
     for warning in warnings:
         print("warning: " + warning)
-    for problem in problems:
+    for problem in problems + ([not_checked] if not_checked else []):
         print(problem)
-    return 1 if problems else 0
+    if options.structure_only:
+        print("note: " + NOT_CHECKED)
+    return 1 if problems or not_checked else 0
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Packs a vendor's payload folder (ImgRes, Drivers or SoftQuorvane) into its archive.
 
-usage: pack_payload.py FOLDER ARCHIVE
+usage: pack_payload.py [-h] FOLDER ARCHIVE
 
 The archive depends only on the names and bytes below FOLDER: entries in sorted order with "/"
 separators, a folder entry for every folder, files deflated at level 9, every entry stamped with
@@ -12,9 +12,12 @@ names in are left out, so the same folder gives the same bytes on every machine 
 Links and special files are refused rather than followed: a link could pull files from outside
 the folder into a shipped program, or loop. So are names that are not UTF-8 text, and two names in
 one folder that Windows takes for one file (Qv.dll and QV.DLL): only one of them could be
-installed. Prints one line per refused name and exits with 1.
+installed. Prints one line per refused name, every one of them in one run, and exits with 1; else
+one line that sums up what was packed, naming the files and folders whose names start with a dot
+(packed like any other, but often left there by a tool rather than meant for the client).
 """
 
+import argparse
 import functools
 import os
 import re
@@ -72,10 +75,11 @@ def scan(folder):
         problems.append(f"{error.filename}: cannot be listed ({error.strerror})")
 
     for parent, folders, files in os.walk(folder, onerror=unlisted):
-        first = {}
+        first, repeated = {}, set()
         for name in sorted(folders + files):
             other = first.setdefault(windows_name_key(name), name)
             if other != name:
+                repeated.add(name)  # named here, and left out of what the check tries
                 problems.append(f"{os.path.join(parent, other)} and {name}: Windows takes them for one file; "
                                 f"rename or remove one of them")
         for name in folders + files:
@@ -90,13 +94,27 @@ def scan(folder):
             if stat.S_ISLNK(mode):
                 problems.append(f"{path}: a link; put the file or folder itself in the payload")
             elif stat.S_ISDIR(mode):
-                entries.append((relative + "/", None))
+                if name not in repeated:
+                    entries.append((relative + "/", None))
             elif stat.S_ISREG(mode):
-                entries.append((relative, path))
+                unreadable = readable_problem(path)
+                if unreadable:
+                    problems.append(unreadable)
+                elif name not in repeated:
+                    entries.append((relative, path))
             else:
                 problems.append(f"{path}: not a regular file")
     entries.sort(key=lambda entry: entry[0].encode("utf-8"))
     return entries, problems
+
+
+def readable_problem(path):
+    """Why a file cannot be packed although it is listed, or None: found now, with the others."""
+    try:
+        with open(path, "rb"):
+            return None
+    except OSError as error:
+        return f"{path}: cannot be read ({error.strerror})"
 
 
 def entry_info(name, date, is_folder):
@@ -108,11 +126,9 @@ def entry_info(name, date, is_folder):
     return info
 
 
-def pack(folder, archive, date):
-    """Writes the archive next to its final name and moves it there only when complete."""
-    entries, problems = scan(folder)
-    if problems:
-        return problems
+def write_archive(entries, archive, date):
+    """Writes the entries (as scan gives them) next to the archive's final name and moves the
+    archive there only when complete."""
     partial = Path(str(archive) + ".partial")
     partial.parent.mkdir(parents=True, exist_ok=True)
     with zipfile.ZipFile(partial, "w", compresslevel=COMPRESS_LEVEL) as output:
@@ -125,24 +141,64 @@ def pack(folder, archive, date):
             with open(path, "rb") as source, output.open(info, "w") as target:
                 shutil.copyfileobj(source, target, 1 << 20)
     os.replace(partial, archive)
+
+
+def pack(folder, archive, date):
+    """The problems that keep the folder from being packed, or [] once the archive is written."""
+    entries, problems = scan(folder)
+    if problems:
+        return problems
+    write_archive(entries, archive, date)
     return []
 
 
+def dot_names(entries):
+    """The outermost entries whose name starts with a dot ("a/.git/", not what lies below it)."""
+    named = []
+    for name, _ in entries:
+        parts = name.rstrip("/").split("/")
+        dotted = [i for i, part in enumerate(parts) if part.startswith(".")]
+        if dotted and dotted[0] == len(parts) - 1:
+            named.append(name)
+    return named
+
+
+def summary(folder, archive, entries):
+    files = [path for _, path in entries if path]
+    size = sum(os.path.getsize(path) for path in files)
+    folders = len(entries) - len(files)
+    line = (f"{folder}{os.sep}: packed {len(files)} file{'s' * (len(files) != 1)} and {folders} "
+            f"folder{'s' * (folders != 1)}, {size:,} bytes, into {archive}")
+    dotted = dot_names(entries)
+    if dotted:
+        shown = ", ".join(dotted[:10]) + (f" and {len(dotted) - 10} more" if len(dotted) > 10 else "")
+        line += f"; names that start with a dot, packed too: {shown}"
+    return line
+
+
 def main(argv):
-    if len(argv) != 3:
-        print(__doc__.strip().splitlines()[2], file=sys.stderr)
-        return 2
-    folder, archive = Path(argv[1]), Path(argv[2])
+    parser = argparse.ArgumentParser(description=__doc__.strip().splitlines()[0])
+    parser.add_argument("folder", type=Path, metavar="FOLDER", help="the payload folder to pack (ImgRes, Drivers or "
+                        "SoftQuorvane); its name need not match, the archive's contents are what lies below it")
+    parser.add_argument("archive", type=Path, metavar="ARCHIVE", help="the archive to write, replaced only once "
+                        "it is complete; SOURCE_DATE_EPOCH sets the one time its entries carry")
+    options = parser.parse_args(argv[1:])
+    folder, archive = options.folder, options.archive
     if not folder.is_dir():
-        print(f"{folder}: not a folder")
+        print(f"{folder}: {'not a folder' if folder.exists() else 'no such folder'}")
         return 1
     try:
-        problems = pack(folder, archive, entry_date())
+        entries, problems = scan(folder)
+        if not problems:
+            write_archive(entries, archive, entry_date())
     except (OSError, ValueError) as error:
         problems = [f"{folder}: {error}"]
     for problem in problems:
         print(problem)
-    return 1 if problems else 0
+    if problems:
+        return 1
+    print(summary(folder, archive, entries))
+    return 0
 
 
 if __name__ == "__main__":

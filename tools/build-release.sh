@@ -50,6 +50,13 @@ out=$(realpath "$out")
 cd "$(dirname "$0")/.."
 tools/install-deps.sh || fail "the build tools could not be installed"
 
+# Every problem of the payload at once, each entry tried with the release's own code (a host
+# ziptool, built in build/host-ziptool when none is current), before the long cross build: the
+# build checks again, but stops at the first archive that fails.
+echo "=== checking the payload of $payload"
+python3 sample/check_payload.py "$payload" ||
+  fail "the payload cannot be shipped as it is (each problem is named above): $out holds no program"
+
 build=$PWD/build/release
 # Every signing variable is given, empty when not asked for, so an earlier run's certificate in
 # the kept cache cannot sign this one.

@@ -6,6 +6,7 @@ pack_payload.py must give the same bytes for the same folder, whatever its times
 
 import io
 import os
+import shutil
 import struct
 import subprocess
 import sys
@@ -18,6 +19,8 @@ from pathlib import Path
 SAMPLE = Path(os.environ.get("QUORVANE_SOURCE_DIR", Path(__file__).parents[2])) / "sample"
 CHECK, PACK = SAMPLE / "check_payload.py", SAMPLE / "pack_payload.py"
 ZIPTOOL = os.environ["QUORVANE_ZIPTOOL"]
+STRUCTURE = ("--structure-only",)
+NOT_CHECKED = "note: the entries were not checked (structure only)"
 
 
 def zip_bytes(names, data=b"MZ" + bytes(300), method=zipfile.ZIP_DEFLATED):
@@ -101,10 +104,11 @@ CLIENT_FOLDER = {"QuorvaneSoftware.exe": b"MZ" + bytes(300), "plugins/QvCore.dll
 
 
 class CheckPayload(unittest.TestCase):
-    def check(self, *options, limit=None, **replacements):
+    def check(self, *options, limit=None, checker=CHECK, **replacements):
         """Runs the check on a folder with a good payload, where each archive given as Name_zip
         has its bytes replaced (None: the file is left out), and each Name_dir adds a folder
-        with the files given (see write_tree); limit replaces the payload's size limit."""
+        with the files given (see write_tree); limit replaces the payload's size limit. The note of
+        a check of the structure alone is asserted and left out."""
         files = dict(PAYLOAD)
         environment = {**os.environ, "QUORVANE_PAYLOAD_LIMIT": str(limit)} if limit else None
         with tempfile.TemporaryDirectory() as folder:
@@ -114,14 +118,18 @@ class CheckPayload(unittest.TestCase):
                 else:
                     files[name.replace("_zip", ".zip")] = data
             write_tree(folder, {name: data for name, data in files.items() if data is not None})
-            result = subprocess.run([sys.executable, str(CHECK), *options, folder], capture_output=True, text=True,
+            result = subprocess.run([sys.executable, str(checker), *options, folder], capture_output=True, text=True,
                                     env=environment)
-            return result.returncode, result.stdout.replace(folder + os.sep, "")
+            output = result.stdout.replace(folder + os.sep, "")
+            if "--structure-only" in options:
+                self.assertTrue(output.splitlines()[-1].startswith(NOT_CHECKED), output)
+                output = output[:output.rindex(NOT_CHECKED)]
+            return result.returncode, output
 
     def test_accepts_a_good_payload(self):
         folders = {"ImgRes_zip": None, "ImgRes_dir": {"main.xml": b"<Window/>", "common/logo.png": b"png", "empty": None},
                    "SoftQuorvane_zip": None, "SoftQuorvane_dir": CLIENT_FOLDER}
-        for options in ((), ("--ziptool", ZIPTOOL)):
+        for options in (STRUCTURE, ("--ziptool", ZIPTOOL)):
             self.assertEqual(self.check(*options), (0, ""))
             self.assertEqual(self.check(*options, **folders), (0, ""))
 
@@ -158,15 +166,43 @@ class CheckPayload(unittest.TestCase):
         }
         for case, (replacements, message) in cases.items():
             with self.subTest(case):
-                status, output = self.check(**replacements)
+                status, output = self.check(*STRUCTURE, **replacements)
                 self.assertEqual(status, 1)
                 self.assertIn(message, output)
                 self.assertEqual(len(output.splitlines()), 1, output)
 
     def test_reports_every_problem_at_once(self):
-        status, output = self.check(ImgRes_zip=None, SoftQuorvane_zip=b"junk")
+        status, output = self.check(*STRUCTURE, ImgRes_zip=None, SoftQuorvane_zip=b"junk")
         self.assertEqual(status, 1)
         self.assertEqual(len(output.splitlines()), 2, output)
+        # What packing refuses, the client program and the entries, of every archive; a missing folder once.
+        broken = {**CLIENT_FOLDER, "QuorvaneSoftware.exe": None, "pw": "/etc/passwd", "CON": b"x"}
+        status, output = self.check("--ziptool", ZIPTOOL, SoftQuorvane_zip=None, SoftQuorvane_dir=broken,
+                                    Drivers_zip=crc_mismatch(["a.inf"]))
+        self.assertEqual((status, [line.split(": ")[1] for line in output.splitlines()]), (1, [
+            'entry "a.inf"', "a link; put the file or folder itself in the payload", "has no QuorvaneSoftware.exe at "
+            "its top level, so the release tool would have nothing to launch", 'entry "CON"']), output)
+        missing = subprocess.run([sys.executable, CHECK, *STRUCTURE, "/nowhere/payload"], capture_output=True, text=True)
+        self.assertEqual((missing.returncode, missing.stdout.splitlines()[0]), (1, (
+            "/nowhere/payload: no such folder (the payload folder must hold ImgRes.zip, Drivers.zip, SoftQuorvane.zip "
+            "or folders of those names)")))
+        self.assertEqual(len(missing.stdout.splitlines()), 2, missing.stdout)
+
+    def test_checks_the_entries_without_being_given_a_ziptool(self):
+        """A current ziptool in the checkout's build folders is taken; with none, and none to be built, the check
+        says that it cannot check the entries."""
+        client = {"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "CON"])}
+        with tempfile.TemporaryDirectory() as checkout:
+            for name in ("sample/check_payload.py", "sample/pack_payload.py", "platform/upcase_table.inc"):
+                (Path(checkout) / name).parent.mkdir(parents=True, exist_ok=True)
+                shutil.copy2(SAMPLE.parent / name, Path(checkout) / name)
+            checker = Path(checkout) / "sample" / "check_payload.py"
+            status, output = self.check(checker=checker, **client)
+            self.assertEqual((status, output.split(" (")[0]), (1, "cannot check the entries: no ziptool for this machine"))
+            (Path(checkout) / "build" / "native" / "tools").mkdir(parents=True)
+            shutil.copy(ZIPTOOL, Path(checkout) / "build" / "native" / "tools" / "ziptool")
+            self.assertEqual(self.check(checker=checker, **client), (1, 'SoftQuorvane.zip: entry "CON": not installed by '
+                                                                        'the release: Refused Name (a device name on Windows: "CON")\n'))
 
     def test_accepts_damaged_or_hostile_archives(self):
         cases = {
@@ -181,7 +217,7 @@ class CheckPayload(unittest.TestCase):
         }
         for case, client in cases.items():
             with self.subTest(case):
-                self.assertEqual(self.check(SoftQuorvane_zip=client)[0], 0)
+                self.assertEqual(self.check(*STRUCTURE, SoftQuorvane_zip=client)[0], 0)
                 self.assertEqual(self.check("--ziptool", ZIPTOOL, "--lenient", SoftQuorvane_zip=client)[0], 0)
         # An archive without entries is ZIP data too (the skin may be empty).
         self.assertEqual(self.check("--ziptool", ZIPTOOL, ImgRes_zip=zip_bytes([])), (0, ""))
@@ -196,6 +232,15 @@ class CheckPayload(unittest.TestCase):
         cases = {
             "client entry leaving the folder": ({"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "../x"])},
                                                 [f'SoftQuorvane.zip: entry "../x": {refused}']),
+            "client names refused, each for its reason": (
+                {"SoftQuorvane_zip": zip_bytes(["QuorvaneSoftware.exe", "x.qvtmp", "Quorvane.qvjournal", "a.", "b ",
+                                                "LPT1.txt", "../y", "n" * 260])},
+                [f'SoftQuorvane.zip: entry "{name}": {refused} ({why}' for name, why in (
+                    ("x.qvtmp", "a name reserved for the release's own files"),
+                    ("Quorvane.qvjournal", "a name reserved for the release's own files"),
+                    ("a.", "a trailing dot or space"), ("b ", "a trailing dot or space"),
+                    ("LPT1.txt", "a device name on Windows"), ("../y", "a parent step"),
+                    ("n" * 259, "cut at the limit"))]),
             "client entries named like devices": ({"SoftQuorvane_zip": zip_bytes(["CON", "QuorvaneSoftware.exe", "lib/NUL"])},
                                                   [f'SoftQuorvane.zip: entry "CON": {refused}',
                                                    f'SoftQuorvane.zip: entry "lib/NUL": {refused}']),
@@ -278,7 +323,7 @@ class CheckPayload(unittest.TestCase):
             write_tree(Path(work) / "SoftQuorvane", CLIENT_FOLDER)
             subprocess.run([sys.executable, str(PACK), Path(work) / "SoftQuorvane", Path(work) / "p.zip"], check=True)
             total = len(PAYLOAD["ImgRes.zip"]) + len(PAYLOAD["Drivers.zip"]) + (Path(work) / "p.zip").stat().st_size
-        for options in ((), ("--ziptool", ZIPTOOL, "--lenient")):
+        for options in (STRUCTURE, ("--ziptool", ZIPTOOL, "--lenient")):
             self.assertEqual(self.check(*options, limit=total, **folder), (0, ""))
             self.assertEqual(self.check(*options, limit=total - 1, **folder), (1, (
                 f": the three archives hold {total:,} bytes; the release tool can carry at most {total - 1:,} "
@@ -286,20 +331,22 @@ class CheckPayload(unittest.TestCase):
 
     def test_warns_when_the_end_record_is_out_of_reach(self):
         far = CLIENT + bytes(70000)  # trailing bytes push the end record out of the searched span
-        status, output = self.check(SoftQuorvane_zip=far)
+        status, output = self.check(*STRUCTURE, SoftQuorvane_zip=far)
         self.assertEqual(status, 0)
         self.assertIn("warning: SoftQuorvane.zip: no ZIP end record", output)
 
 
 class PackPayload(unittest.TestCase):
     FILES = {"QuorvaneSoftware.exe": b"MZ" + bytes(5000), "a-b.txt": b"dash", "a/z.txt": b"z" * 100,
+             ".profile": b"dot", "a/.cache/x": b"dot folder",
              "a/deeper/b.bin": bytes(range(256)) * 40, "empty/": None, "Résumé.txt": "é".encode(), "zero": b"",
              "straße": b"sharp s", "STRASSE": b"double s", "\u0131": b"dotless", "\u0130": b"dotted"}
 
     def pack(self, folder, epoch=None):
         environment = {key: value for key, value in os.environ.items() if key != "SOURCE_DATE_EPOCH"}
         environment.update({"SOURCE_DATE_EPOCH": str(epoch)} if epoch else {})
-        subprocess.run([sys.executable, str(PACK), str(folder), str(folder) + ".zip"], check=True, env=environment)
+        self.output = subprocess.run([sys.executable, str(PACK), str(folder), str(folder) + ".zip"], check=True,
+                                     env=environment, capture_output=True, text=True).stdout
         return Path(str(folder) + ".zip").read_bytes()
 
     def test_same_folder_gives_the_same_bytes(self):
@@ -312,10 +359,13 @@ class PackPayload(unittest.TestCase):
                 os.utime(path, (1_000_000_000, 1_000_000_000))
             os.chmod(second / "a-b.txt", 0o600)
             packed = self.pack(first)
+            size = sum(len(data) for data in self.FILES.values() if data)
+            self.assertEqual(self.output, f"{first}{os.sep}: packed 12 files and 4 folders, {size:,} bytes, into {first}.zip; "
+                                          "names that start with a dot, packed too: .profile, a/.cache/\n")
             self.assertEqual(self.pack(second), packed)
 
             archive = zipfile.ZipFile(io.BytesIO(packed))
-            self.assertEqual(archive.namelist(), sorted([*self.FILES, "a/", "a/deeper/"], key=str.encode))
+            self.assertEqual(archive.namelist(), sorted([*self.FILES, "a/", "a/deeper/", "a/.cache/"], key=str.encode))
             for info in archive.infolist():
                 folder = info.is_dir()
                 self.assertEqual((info.date_time, info.external_attr, info.compress_type),

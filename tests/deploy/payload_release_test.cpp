@@ -115,8 +115,9 @@ TEST_F(PayloadRelease, TargetHeldOpenIsTriedElevenTimesAndLeftAsItWas) {
     EXPECT_EQ(PayloadLinesOfLog(), expected);
     EXPECT_EQ(Contents(heldPath), "archive in use");
     for (const Archive& archive : kArchives) {
-      if (std::wcscmp(archive.name, row.held) != 0)
+      if (std::wcscmp(archive.name, row.held) != 0) {
         EXPECT_EQ(Contents(InstallRoot() + L"\\" + archive.name), EmbeddedArchive(archive.id));
+      }
     }
     EXPECT_TRUE(NoTemporaryFileIn(InstallRoot()));
   }

@@ -103,7 +103,9 @@ TEST_F(PayloadRelease, TargetHeldOpenIsTriedElevenTimesAndLeftAsItWas) {
       ScopedHandle held(
           CreateFileW(heldPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       ASSERT_TRUE(held.IsValid());
-      if (row.status == 7) ASSERT_TRUE(DeleteFileW((InstallRoot() + L"\\SoftQuorvane.zip").c_str()));
+      if (row.status == 7) {
+        ASSERT_TRUE(DeleteFileW((InstallRoot() + L"\\SoftQuorvane.zip").c_str()));
+      }
       ASSERT_EQ(RunToEnd(ReleaseTool(), 60000), row.status);
     }
     std::vector<std::string> expected;

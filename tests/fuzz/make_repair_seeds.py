@@ -16,7 +16,7 @@ ABSENT, OLD, NEW, USER, FOLDER, LINK_TO_FOLDER, LINK_TO_FILE, LOCKED = range(8)
 STATES = ["staging", "switching", "committed"]
 # Damages of a line's name, as LineName numbers them.
 SOUND, NUL_X, NUL, CR, SLASHES, PARENT, PARENT_INSIDE, KEPT_SUFFIX, EMPTY = 0, 12, 13, 14, 15, 16, 17, 18, 19
-RENDERED, NO_JOURNAL, CUT_LAST_LINE, ZERO_TAIL = 1, 2, 4, 8
+RENDERED, NO_JOURNAL, CUT_LAST_LINE, ZERO_TAIL, MIXED = 1, 2, 4, 8, 16
 
 
 def item(name, target=ABSENT, staged=ABSENT, kept=ABSENT):
@@ -81,34 +81,39 @@ SOUND_SEEDS = {
     "foreign_journal.bin": seed([item("a.dll", USER), item("Quorvane.qvjournal.unusable", USER)], flags=0,
                                 raw=b"quorvane switch 2\nswitching\nO a.dll\n"),
     "no_journal.bin": seed([item("a.dll", USER, NEW, OLD)], flags=NO_JOURNAL),
-}
-
-FAULT_SEEDS = {
-    # "K settings.ini<NUL>x" is acted on up to the NUL: the user's settings.ini is deleted.
-    "nul_kept_aside_name.bin": seed(
-        [item("settings.ini", USER)], "committed", [line("K", "settings.ini", NUL_X)]),
-    # "N QuorvaneSoftware.exe<NUL>" in a switching journal: the installed client is deleted.
-    "nul_switch_target_name.bin": seed(
-        [item("QuorvaneSoftware.exe", OLD), item("a.dll", NEW, kept=OLD)],
-        "switching", [line("O", "a.dll"), line("N", "QuorvaneSoftware.exe", NUL)]),
-    # A folder that cannot be opened now is taken for a link: a.dll returns, sub\b.dll stays new,
-    # the journal goes aside and the folder is answered whole.
-    "folder_cannot_open_now.bin": seed(
-        [item("a.dll", NEW, kept=OLD), item("sub", LOCKED), item("sub\\b.dll", NEW, kept=OLD)],
-        "switching", [line("O", "a.dll"), line("O", "sub\\b.dll")]),
-    # Two lines for one target: the "N" one takes the old file for a new one moved in and deletes it.
-    "duplicate_target_lines.bin": seed(
-        [item("a.dll", OLD), item("sub\\b.dll", OLD, NEW)],
-        "switching", [line("O", "a.dll"), line("O", "sub\\b.dll"), line("N", "a.dll")]),
-    # A folder at the set-aside name: the journal cannot move, yet "Journal Set Aside" is reported,
-    # and a switching journal stays for good.
+    # A folder at the set-aside name: the journal still moves aside, and a switching one leaves
+    # the folder answered unfinished.
     "folder_at_set_aside_name.bin": seed(
         [item("Quorvane.qvjournal.unusable", FOLDER), item("a.dll", USER)], flags=0, raw=b"not a journal\n"),
     "folder_at_set_aside_name_switching.bin": seed(
         [item("Quorvane.qvjournal.unusable", FOLDER), item("a.dll", NEW, kept=OLD)],
         "switching", [line("O", "a.dll"), line("K", "a.dll", CR)]),
+    # A journal that says the folder may be mixed, as a repair that had to set one aside leaves it.
+    "committed_mixed.bin": seed(
+        [item("a.dll", OLD, kept=OLD), item("settings.ini", USER)], "committed", [line("K", "a.dll")],
+        RENDERED | MIXED),
+    "switching_mixed.bin": seed(
+        [item("a.dll", NEW, kept=OLD), item("sub\\b.dll", OLD, NEW)], "switching",
+        [line("O", "a.dll"), line("O", "sub\\b.dll")], RENDERED | MIXED),
+    # Names with a NUL: "K settings.ini<NUL>x" must not delete settings.ini, nor
+    # "N QuorvaneSoftware.exe<NUL>" the installed client.
+    "nul_kept_aside_name.bin": seed(
+        [item("settings.ini", USER)], "committed", [line("K", "settings.ini", NUL_X)]),
+    "nul_switch_target_name.bin": seed(
+        [item("QuorvaneSoftware.exe", OLD), item("a.dll", NEW, kept=OLD)],
+        "switching", [line("O", "a.dll"), line("N", "QuorvaneSoftware.exe", NUL)]),
+    # A folder that cannot be opened now is no link: the journal stays, the folder unfinished.
+    "folder_cannot_open_now.bin": seed(
+        [item("a.dll", NEW, kept=OLD), item("sub", LOCKED), item("sub\\b.dll", NEW, kept=OLD)],
+        "switching", [line("O", "a.dll"), line("O", "sub\\b.dll")]),
 }
 
+FAULT_SEEDS = {
+    # Two lines for one target: the "N" one takes the old file for a new one moved in and deletes it.
+    "duplicate_target_lines.bin": seed(
+        [item("a.dll", OLD), item("sub\\b.dll", OLD, NEW)],
+        "switching", [line("O", "a.dll"), line("O", "sub\\b.dll"), line("N", "a.dll")]),
+}
 
 def main(argv):
     faults = len(argv) == 3 and argv[1] == "--faults"

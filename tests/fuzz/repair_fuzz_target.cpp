@@ -4,9 +4,10 @@
 //   1. no file, folder or link outside the reserved names (any part ending ".qvtmp", ".qvold" or
 //      ".qvjournal", or a top-level name beginning "Quorvane.qvjournal") is gone, changed or new,
 //      unless a line that passes the strict reading below names it: "O" or "N" its path, "D" its
-//      folder. Strict: a whole line of a journal with a sound head and state, the kind, a space
-//      and a name of printable ASCII without <>:"|?*, not absolute, with no "." or ".." part and no
-//      reserved part. A line whose name holds a NUL or a control character justifies nothing;
+//      folder. Strict: a whole line of a journal with a sound head and state (" mixed" or not),
+//      the kind, a space and a name of printable ASCII without <>:"|?*, not absolute, with no "."
+//      or ".." part and no reserved part. A line whose name holds a NUL or a control character
+//      justifies nothing;
 //   2. nothing outside the folder changed: the tree the links lead to is byte for byte as it was,
 //      and nothing was made beside the folder;
 //   3. the folder is whole, or the repair answers false and FolderSwitchUnfinished true. For a
@@ -24,8 +25,9 @@
 // name wins), then the journal. The journal is the rest of the input as it is, or, with flag bit
 // 0, rendered from a state byte and (kind, name) byte pairs, so that the fuzzer reaches deep
 // states with sound and damaged names alike (LineName). Flags: bit 1 no journal is written; in a
-// rendered one bit 2 cuts the last line's end, bit 3 adds a run of zeros. An input that begins as
-// a ZIP archive does ("PK", as the shared seed corpus) is passed over: it describes no folder.
+// rendered one bit 2 cuts the last line's end, bit 3 adds a run of zeros, bit 4 marks the state
+// " mixed" (the folder may mix two versions). An input that begins as a ZIP archive does ("PK",
+// as the shared seed corpus) is passed over: it describes no folder.
 #include <linux/capability.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -161,7 +163,8 @@ std::string LineName(std::uint8_t byte) {
 
 std::string RenderJournal(std::uint8_t flags, const std::uint8_t* data, std::size_t size) {
   static const char* const kStates[] = {"staging", "switching", "committed"};
-  std::string text = std::string("quorvane switch 1\n") + kStates[size > 0 ? data[0] % 3 : 0] + "\n";
+  std::string text = std::string("quorvane switch 1\n") + kStates[size > 0 ? data[0] % 3 : 0] +
+                     ((flags & 16) != 0 ? " mixed\n" : "\n");
   for (std::size_t i = 1; i + 1 < size && i < 2 * kMaxLines; i += 2)
     text += std::string(1, "ONSTDK"[data[i] % 6]) + ' ' + LineName(data[i + 1]) + '\n';
   if ((flags & 4) != 0) text.pop_back();
@@ -209,7 +212,8 @@ StrictJournal ReadStrictly(const std::string& text) {
   const std::string head = "quorvane switch 1\n";
   const std::size_t stateEnd = text.find('\n', head.size());
   if (text.compare(0, head.size(), head) != 0 || stateEnd == std::string::npos) return journal;
-  const std::string state = text.substr(head.size(), stateEnd - head.size());
+  std::string state = text.substr(head.size(), stateEnd - head.size());
+  if (state.size() > 6 && state.compare(state.size() - 6, 6, " mixed") == 0) state.resize(state.size() - 6);
   if (state != "staging" && state != "switching" && state != "committed") return journal;
   journal.state = state;
   for (std::size_t at = stateEnd + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {

@@ -102,6 +102,10 @@ SOUND_SEEDS = {
     "nul_switch_target_name.bin": seed(
         [item("QuorvaneSoftware.exe", OLD), item("a.dll", NEW, kept=OLD)],
         "switching", [line("O", "a.dll"), line("N", "QuorvaneSoftware.exe", NUL)]),
+    "nul_names_each_kind.bin": seed(
+        [item("settings.ini", USER), item("sub", FOLDER), item("QuorvaneSoftware.exe", OLD), item("a.dll", USER)],
+        "switching", [line("S", "settings.ini", NUL), line("D", "sub", NUL_X), line("O", "QuorvaneSoftware.exe", NUL_X),
+                      line("K", "a.dll", NUL), line("T", "sub", NUL)]),
     # A folder that cannot be opened now is no link: the journal stays, the folder unfinished.
     "folder_cannot_open_now.bin": seed(
         [item("a.dll", NEW, kept=OLD), item("sub", LOCKED), item("sub\\b.dll", NEW, kept=OLD)],

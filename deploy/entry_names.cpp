@@ -15,10 +15,6 @@ bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16
   return true;
 }
 
-namespace {
-
-// Characters Windows allows in no file name (the colon is the reader's to refuse): such an entry
-// could never be created there, on any host.
 bool HasForbiddenCharacter(const char16_t* name) {
   for (; *name != 0; ++name) {
     const char16_t c = *name;
@@ -26,8 +22,6 @@ bool HasForbiddenCharacter(const char16_t* name) {
   }
   return false;
 }
-
-}  // namespace
 
 namespace {
 
@@ -65,10 +59,7 @@ bool IsReservedEntryName(const char16_t* name, std::uint32_t length) {
   return false;
 }
 
-namespace {
-
-// The name as Windows compares it: "\\" between levels, upper case, no closing separator.
-std::u16string FoldedName(const char16_t* name) {
+std::u16string FoldedEntryName(const char16_t* name) {
   std::u16string folded(name);
   while (!folded.empty() && IsPathSeparator(folded.back())) folded.pop_back();
   for (char16_t& c : folded) {
@@ -77,6 +68,8 @@ std::u16string FoldedName(const char16_t* name) {
   UpcaseAsFileNames(&folded[0], static_cast<int>(folded.size()));
   return folded;
 }
+
+namespace {
 
 // Whether a folder of folded[0, end) clashes with a file named earlier; each one not yet known is
 // remembered when remember is set.
@@ -108,7 +101,7 @@ const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const Arc
   // "x.qvtmp" is the staged file of entry "x", whose install would overwrite it and move it away;
   // a folder of such a name would stand where the tool puts its own files, or block them.
   if (IsReservedEntryName(info.name, length)) return kUnzipRefusedName;
-  const std::u16string folded = FoldedName(info.name);
+  const std::u16string folded = FoldedEntryName(info.name);
   const std::size_t parent = folded.rfind(u'\\');
   const std::size_t folders = EntryIsFolder(info) ? folded.size() : parent == std::u16string::npos ? 0 : parent;
   // Windows keeps one entry per name in a folder: a file and a folder cannot share it.

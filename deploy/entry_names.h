@@ -41,6 +41,11 @@ bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16
 // Whether a name, as the folder extraction writes it, is one that no entry may take: a staged,
 // kept-aside or journal name (or the journal's set-aside name) in any of its levels, in any case.
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length);
+// Whether name holds a character Windows allows in no file name (the colon is the reader's to
+// refuse): such an entry could never be created there, on any host.
+bool HasForbiddenCharacter(const char16_t* name);
+// The name as Windows compares it: "\\" between levels, upper case, no closing separator.
+std::u16string FoldedEntryName(const char16_t* name);
 // Whether Windows takes two names of one level (no separator) for the same file: equal once
 // upper-cased as it compares file names.
 bool IsSameFileName(const char16_t* a, std::uint32_t aLength, const char16_t* b, std::uint32_t bLength);

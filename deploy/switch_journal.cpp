@@ -85,15 +85,6 @@ bool DecodeName(const char* bytes, std::size_t size, std::u16string* name) {
   return Utf8Line(' ', *name) == std::string(" ") + ' ' + std::string(bytes, size) + '\n';
 }
 
-// A target's name as Windows compares it: one separator, upper case.
-std::u16string FoldedTarget(std::u16string name) {
-  for (char16_t& c : name) {
-    if (c == u'/') c = u'\\';
-  }
-  UpcaseAsFileNames(&name[0], static_cast<int>(name.size()));
-  return name;
-}
-
 // One line into journal; a line that is not one of ours is passed over and marks the journal.
 void ParseLine(const char16_t* folder, const std::string& line, Journal* journal) {
   if (line.size() == 2 && line[0] == kNoteStagingFolder && line[1] == ' ') {
@@ -110,7 +101,7 @@ void ParseLine(const char16_t* folder, const std::string& line, Journal* journal
     case 'O':
     case 'N':
       // Each target once: a second line for one file would undo the first one's undo.
-      if (!journal->targets.insert(FoldedTarget(name)).second) {
+      if (!journal->targets.insert(FoldedEntryName(name.c_str())).second) {
         journal->unusable = true;
         break;
       }

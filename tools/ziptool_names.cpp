@@ -14,14 +14,6 @@ std::string Utf8(const char16_t* text) {
 
 namespace {
 
-// Characters that Windows allows in no file name, as the release refuses them.
-bool HasForbiddenCharacter(const std::u16string& part) {
-  for (const char16_t c : part) {
-    if (c < 0x20 || c == u'<' || c == u'>' || c == u'"' || c == u'|' || c == u'?' || c == u'*') return true;
-  }
-  return false;
-}
-
 // The rule that one level of a name breaks, with that level quoted; empty when it breaks none.
 // The reader's device table is asked through EntryNameIsSafe on the level alone, once the other
 // rules it applies are ruled out.
@@ -34,19 +26,8 @@ std::string PartRefusal(const std::u16string& part) {
   if (IsReservedEntryName(part.c_str(), static_cast<std::uint32_t>(part.size())))
     return "a name reserved for the release's own files" + quoted;
   if (!EntryNameIsSafe(part.c_str())) return "a device name on Windows" + quoted;
-  if (HasForbiddenCharacter(part)) return "a character that no Windows file name may hold" + quoted;
+  if (HasForbiddenCharacter(part.c_str())) return "a character that no Windows file name may hold" + quoted;
   return std::string();
-}
-
-// The name as Windows compares it: "\" between levels, upper case, no closing separator.
-std::u16string FoldedName(const char16_t* name) {
-  std::u16string folded(name);
-  while (!folded.empty() && IsPathSeparator(folded.back())) folded.pop_back();
-  for (char16_t& c : folded) {
-    if (c == u'/') c = u'\\';
-  }
-  UpcaseAsFileNames(&folded[0], static_cast<int>(folded.size()));
-  return folded;
 }
 
 // Where the entry's folders end in its folded name: all of it for a folder, up to the last
@@ -73,7 +54,7 @@ void Consider(const std::unordered_map<std::u16string, std::int32_t>& owners, co
 }
 
 Repeated FindRepeated(const NameOwners& owners, std::int32_t index, const ArchiveEntryInfo& info) {
-  const std::u16string folded = FoldedName(info.name);
+  const std::u16string folded = FoldedEntryName(info.name);
   const bool isFolder = EntryIsFolder(info);
   const std::size_t end = FoldersEnd(folded, isFolder);
   Repeated found;
@@ -106,7 +87,7 @@ const char* JudgeAndRemember(NameOwners& owners, std::int32_t index, ArchiveResu
                              const ArchiveEntryInfo& info) {
   const char* refused = JudgeEntryName(owners.judged, described, info);
   if (refused != nullptr) return refused;
-  const std::u16string folded = FoldedName(info.name);
+  const std::u16string folded = FoldedEntryName(info.name);
   const bool isFolder = EntryIsFolder(info);
   const std::size_t end = FoldersEnd(folded, isFolder);
   for (std::size_t i = 1; i <= end; ++i) {

@@ -14,8 +14,7 @@ bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, Staging
   if (read == JournalRead::None) return true;
   // What the repair before could not settle: a switch not taken back, a journal held or not set
   // aside. A folder that may be mixed is what an update mends: it goes ahead over it.
-  const bool settled = existing.state == JournalState::Committed;
-  if (read != JournalRead::Read || !settled || existing.unusable)
+  if (read != JournalRead::Read || existing.state != JournalState::Committed || existing.unusable)
     return ReportTo(reporter, -1, kUnzipSwitchNotRepaired, folder);
   journal.keptAside = existing.keptAside;
   journal.staged = existing.staged;

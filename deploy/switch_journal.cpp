@@ -86,7 +86,9 @@ bool DecodeName(const char* bytes, std::size_t size, std::u16string* name) {
 }
 
 // One line into journal; a line that is not one of ours is passed over and marks the journal.
-void ParseLine(const char16_t* folder, const std::string& line, Journal* journal) {
+// targets: the names of the switch's targets so far, folded.
+void ParseLine(const char16_t* folder, const std::string& line, Journal* journal,
+               std::unordered_set<std::u16string>* targets) {
   if (line.size() == 2 && line[0] == kNoteStagingFolder && line[1] == ' ') {
     journal->stagingFolders.emplace_back();
     return;
@@ -101,7 +103,7 @@ void ParseLine(const char16_t* folder, const std::string& line, Journal* journal
     case 'O':
     case 'N':
       // Each target once: a second line for one file would undo the first one's undo.
-      if (!journal->targets.insert(FoldedEntryName(name.c_str())).second) {
+      if (!targets->insert(FoldedEntryName(name.c_str())).second) {
         journal->unusable = true;
         break;
       }
@@ -159,8 +161,9 @@ bool ParseJournal(const char16_t* folder, const std::string& text, Journal* jour
     const std::size_t zeros = text.find_last_not_of('\0');
     if (zeros != std::string::npos && zeros + 1 < length) length = zeros + 1;
   }
+  std::unordered_set<std::u16string> targets;
   for (at = end + 1; (end = text.find('\n', at)) != std::string::npos && end < length; at = end + 1) {
-    ParseLine(folder, text.substr(at, end - at), journal);
+    ParseLine(folder, text.substr(at, end - at), journal, &targets);
   }
   if (at != length && journal->state != JournalState::Staging) journal->unusable = true;
   return true;

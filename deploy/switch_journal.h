@@ -47,9 +47,8 @@ struct Journal {
   // line that is not ours, and its journal was set aside). It blocks no update, but no client may
   // be started over it until an update switches one whole version in; any state carries it.
   bool mixed = false;
-  bool unusable = false;                       // a line that is not ours, or names what no repair can act on
-  std::string text;                            // as read, for the copy kept when it is set aside
-  std::unordered_set<std::u16string> targets;  // the files' names as read, folded
+  bool unusable = false;  // a line that is not ours, or names what no repair can act on
+  std::string text;       // as read, for the copy kept when it is set aside
   bool HasWaste() const { return !staged.empty() || !keptAside.empty() || !stagingFolders.empty() || !folders.empty(); }
 };
 

@@ -140,8 +140,14 @@ std::vector<std::u16string> KeptAsideAfterSwitch(const SwitchRun& run, const Sta
   return kept;
 }
 
+// The journal once the new version is whole: only waste to delete, the earlier run's and this one's.
+Journal CommittedJournal(const SwitchRun& run, const StagingJournal& staging) {
+  Journal journal = CarriedWaste(staging);
+  journal.keptAside = KeptAsideAfterSwitch(run, staging);
+  return journal;
+}
+
 bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
-  Journal committed = CarriedWaste(staging);
   switch (step.kind) {
     case StepKind::CheckTargets:
       return CheckTargets(run);
@@ -157,8 +163,7 @@ bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
     case StepKind::Commit:
       // The new version is whole: from here on the old one is only waste to delete. Not recorded
       // as done, a crash now would take it back; so a failure takes it back now.
-      committed.keptAside = KeptAsideAfterSwitch(run, staging);
-      return WriteJournal(run.reports, run.folder, committed) ||
+      return WriteJournal(run.reports, run.folder, CommittedJournal(run, staging)) ||
              ReportTo(run.reports.reporter, -1, kUnzipWriteFailed, run.folder);
   }
   return false;

@@ -6,19 +6,25 @@
 namespace {
 
 // Deletes a staged or kept-aside file that is waste; false when it is still there (in use, or its
-// folder cannot be held now): it stays listed until it is gone. A name that leads below a link or
-// to a folder is not the tool's to act on, ever.
+// folder cannot be held now): it stays listed until it is gone. A name that leads below a link is
+// not the tool's to act on, ever. A folder at the name is no file the tool staged or set aside
+// (an earlier version installed folder entries of such names): an empty one goes, since it would
+// keep its entry from ever being staged again, and one that holds anything stays.
 bool DeleteWaste(SwitchRun& run, const std::u16string& name, const char16_t* suffix) {
   FileNames names;
   const Reach reach = ReachFile(run, name, &names);
   if (reach == Reach::Missing) return true;
   if (reach == Reach::NotNow) return false;
-  const std::u16string path = names.target + suffix;
-  if (reach == Reach::BelowLink || IsFolder(path)) {
+  if (reach == Reach::BelowLink) {
     run.unusable = true;
     return true;
   }
-  return !Exists(path) || DeleteHeldFile(run.reports, -1, name.c_str(), path.c_str());
+  const std::u16string path = names.target + suffix;
+  const std::uint32_t attributes = GetPathAttributes(path.c_str());
+  if (attributes == kInvalidAttributes) return true;
+  if ((attributes & kAttributeDirectory) == 0) return DeleteHeldFile(run.reports, -1, name.c_str(), path.c_str());
+  if ((attributes & kAttributeReparsePoint) == 0) RemoveEmptyFolder(path.c_str());
+  return true;
 }
 
 // Folders made for an update that did not happen, innermost first: an empty one goes; one that a

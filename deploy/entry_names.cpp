@@ -3,16 +3,29 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 
-bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix) {
-  std::uint32_t suffixLength = 0;
-  while (suffix[suffixLength] != 0) ++suffixLength;
-  if (length < suffixLength) return false;
-  for (std::uint32_t i = 0; i < suffixLength; ++i) {
-    char16_t c = name[length - suffixLength + i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (c != suffix[i]) return false;
+namespace {
+
+std::uint32_t LengthOf(const char16_t* text) {
+  std::uint32_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
+char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c; }
+
+// Whether a[0, length) and b[0, length) are equal in any case of A to Z.
+bool SameInAnyAsciiCase(const char16_t* a, const char16_t* b, std::uint32_t length) {
+  for (std::uint32_t i = 0; i < length; ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix) {
+  const std::uint32_t suffixLength = LengthOf(suffix);
+  return length >= suffixLength && SameInAnyAsciiCase(name + length - suffixLength, suffix, suffixLength);
 }
 
 bool HasForbiddenCharacter(const char16_t* name) {
@@ -27,16 +40,8 @@ namespace {
 
 // Whether name[0, length) begins with prefix, in any case of A to Z.
 bool StartsWithName(const char16_t* name, std::uint32_t length, const char16_t* prefix) {
-  std::uint32_t i = 0;
-  for (; prefix[i] != 0; ++i) {
-    if (i >= length) return false;
-    char16_t c = name[i];
-    char16_t p = prefix[i];
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-    if (p >= u'A' && p <= u'Z') p = static_cast<char16_t>(p - u'A' + u'a');
-    if (c != p) return false;
-  }
-  return true;
+  const std::uint32_t prefixLength = LengthOf(prefix);
+  return length >= prefixLength && SameInAnyAsciiCase(name, prefix, prefixLength);
 }
 
 // One level of a name: a staged, kept-aside or journal name, or one the journal is set aside as

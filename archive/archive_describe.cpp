@@ -197,6 +197,7 @@ ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, Ar
   const DirectoryRecord& record = cursor->record;
   format->method = record.method;
   format->flags = record.flags;
+  format->crc = record.crc;
   format->zip64 = record.compressedSize == kZip64Deferred32 || record.uncompressedSize == kZip64Deferred32 ||
                   cursor->localHeaderOffset == kZip64Deferred32 || LocalSizesDeferred(cursor);
   return Finish(ArchiveResult::Ok);

@@ -87,6 +87,7 @@ struct ArchiveEntryFormat {
   std::uint32_t method = 0;  // compression method: 0 stored and 8 deflated are the ones read
   std::uint32_t flags = 0;   // general-purpose bits
   bool zip64 = false;        // a size or the offset is left to a ZIP64 field (0xFFFFFFFF here)
+  std::uint32_t crc = 0;     // the CRC-32 the directory claims for the entry's data
 };
 // Ok with format filled; BadArgument as GetArchiveEntry; Corrupt when the record cannot be read.
 ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format);

@@ -30,6 +30,13 @@ from the archive already in memory; floor-16k does the same in the release tool'
 and written a chunk at a time): the distance from floor-16k to ziptool is ziptool's own overhead,
 the one from floor to floor-16k the model's. The other times are wall times of the whole process. CPU times (user + system) are shown beside
 them: on a busy machine they vary less than wall times.
+--update also times ziptool (and each --compare build) extracting over a folder that already holds
+an earlier version, as an update does: "ziptool-same" over the output of the very same archive,
+"ziptool-2pct" over that of a variant in which every 50th file entry holds other bytes (made once
+from the same archive and seed, kept beside it); before each of these runs the same build fills the
+round's folder, untimed, and `sync` follows; their warm-up output is checked too, and must hold
+nothing but the archive's files. The report gives their ratios to the fresh install's median. On a
+disk their folders are kept, or deleted, like the others'.
 It also measures the peak resident size of ziptool and unzip on one 1 GiB entry.
 Prints the figures and the ratios; exits 0 unless a contender fails or writes wrong files.
 """
@@ -38,6 +45,7 @@ import hashlib
 import json
 import os
 import platform
+import random
 import re
 import shutil
 import statistics
@@ -55,6 +63,10 @@ DEFAULT_SEED = 20240517
 # Targets for ziptool: at most these multiples of the other contender's median time.
 TARGETS = [("unzip", 0.75), ("bsdtar", 0.9), ("bsdtar+sync", 1.1), ("floor", 1.2)]
 RSS_TARGET_KIB = 4 * 1024
+# With --update: the state a folder is in before the timed run, and the target for ziptool there,
+# at most this multiple of its fresh install's median time.
+UPDATE_KINDS = [("same", 0.25), ("2pct", 0.35)]
+VARIANT_EVERY = 50  # one file entry in 50 holds other bytes in the variant archive
 
 
 def write_index(archive, index_path):
@@ -65,10 +77,26 @@ def write_index(archive, index_path):
                       f"{info.file_size} {info.CRC} {info.filename}\n")
 
 
-def check_tree(archive, folder):
-    """Every entry of the archive is in folder with its size and CRC-32; a list of faults."""
+def check_tree(archive, folder, exact=False):
+    """Every entry of the archive is in folder with its size and CRC-32; a list of faults.
+
+    With exact, anything else in folder is a fault too: after an update over an earlier version,
+    nothing of that version nor of the extractor's own work may be left.
+    """
     faults = []
     with zipfile.ZipFile(archive) as z:
+        if exact:
+            expected = set()
+            for info in z.infolist():
+                name = info.filename.rstrip("/")
+                while name:
+                    expected.add(name)
+                    name = name.rpartition("/")[0]
+            for root, folders, files in os.walk(folder):
+                for name in folders + files:
+                    relative = os.path.relpath(os.path.join(root, name), folder).replace(os.sep, "/")
+                    if relative not in expected:
+                        faults.append(f"{relative}: not in the archive")
         for info in z.infolist():
             path = os.path.join(folder, info.filename)
             if info.is_dir():
@@ -139,6 +167,70 @@ def ensure_small_files_archive(data_dir, seed, count):
     return path
 
 
+def altered(rng, data, turn):
+    """data, never equal to it: a few bytes replaced by letters, or (every other turn) a slice of
+    it repeated or cut out, so that some sizes change too. Letters and the file's own bytes keep
+    text as compressible as it was."""
+    data = bytearray(data)
+    way = turn % 4
+    if way == 3 and len(data) > 64:
+        length = rng.randint(1, len(data) // 10)
+        start = rng.randrange(len(data) - length + 1)
+        del data[start:start + length]
+    elif way == 1 or not data:
+        source = rng.randrange(len(data)) if data else 0
+        piece = data[source:source + rng.randint(1, max(1, min(4096, len(data) // 10)))] or b"\n"
+        start = rng.randrange(len(data) + 1)
+        data[start:start] = piece
+    else:
+        # Distinct places, so that a later change cannot put back an earlier one's byte.
+        for place in rng.sample(range(len(data)), min(len(data), rng.randint(1, 8))):
+            data[place] = rng.choice([c for c in b"abcdefghijklmnopqrstuvwxyz" if c != data[place]])
+    return bytes(data)
+
+
+def ensure_variant_archive(archive, seed):
+    """The archive as an earlier version of it, for --update: every entry copied in its order with
+    its name, time, attributes and method, except that every VARIANT_EVERY-th file entry holds
+    other bytes. Made once per archive and seed and kept beside it; (path, changed, files)."""
+    path = os.path.splitext(archive)[0] + "-2pct.zip"
+    stamp_path = path + ".stamp"
+    stamp = f"{file_sha256(os.path.abspath(__file__))} variant {seed} {VARIANT_EVERY} {file_sha256(archive)}"
+    if not (os.path.exists(path) and os.path.exists(stamp_path) and open(stamp_path).read() == stamp):
+        print(f"generating {path} (seed {seed}) ...", flush=True)
+        if os.path.exists(stamp_path):
+            os.remove(stamp_path)  # an interrupted run must not leave a half archive that looks done
+        rng = random.Random(f"variant {seed}")
+        with zipfile.ZipFile(archive) as source, zipfile.ZipFile(path, "w", allowZip64=False) as out:
+            files = 0
+            for old in source.infolist():
+                info = zipfile.ZipInfo(old.filename, old.date_time)
+                info.external_attr = old.external_attr
+                info.compress_type = old.compress_type
+                info.create_system = old.create_system
+                data = b"" if old.is_dir() else source.read(old)
+                if not old.is_dir():
+                    if files % VARIANT_EVERY == VARIANT_EVERY // 2:
+                        data = altered(rng, data, files // VARIANT_EVERY)
+                    files += 1
+                out.writestr(info, data)
+    # Checked each time from the two central directories (cheap): a variant that equals the
+    # archive, or holds other names, would time something else than an update.
+    with zipfile.ZipFile(archive) as a, zipfile.ZipFile(path) as b:
+        old, new = a.infolist(), b.infolist()
+    if [(i.filename, i.compress_type) for i in old] != [(i.filename, i.compress_type) for i in new]:
+        raise SystemExit(f"{path}: names, order or methods differ from {archive}")
+    files = [(i, j) for i, j in zip(old, new) if not i.is_dir()]
+    changed = sum(1 for i, j in files if (i.file_size, i.CRC) != (j.file_size, j.CRC))
+    if changed != (len(files) + VARIANT_EVERY - 1 - VARIANT_EVERY // 2) // VARIANT_EVERY:
+        raise SystemExit(f"{path}: {changed} of {len(files)} file entries differ from {archive}, "
+                         f"expected one in {VARIANT_EVERY}")
+    if not os.path.exists(stamp_path):
+        with open(stamp_path, "w") as f:
+            f.write(stamp)
+    return path, changed, len(files)
+
+
 def machine_description():
     model = ""
     try:
@@ -178,11 +270,23 @@ def new_folder(work, label):
 
 
 class Contender:
-    def __init__(self, name, command, internal_time=None):
+    def __init__(self, name, command, internal_time=None, prepare=None):
         self.name = name
         self.command = command              # folder -> argv
         self.internal_time = internal_time  # stdout -> seconds, when the program times itself
+        self.prepare = prepare              # folder -> argv that fills it first, untimed (--update)
         self.times = []
+
+    def fill(self, folder):
+        """Puts the earlier version into folder before an update run; False if that failed."""
+        if not self.prepare:
+            return True
+        done = subprocess.run(self.prepare(folder), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if done.returncode != 0:
+            print(f"  {self.name}: filling the folder failed with exit code {done.returncode}: "
+                  f"{done.stderr.strip()[:500]}")
+            return False
+        return True
 
     def run(self, folder):
         """(wall seconds, CPU seconds), or None if the program failed."""
@@ -209,7 +313,32 @@ def floor_seconds(stdout):
     return (float(wall.group(1)), float(cpu.group(1))) if wall and cpu else None
 
 
-def run_extraction(args, archive, index, work):
+def update_contenders(args, archive, variant):
+    """With --update: NAME-same and NAME-2pct for ziptool and each --compare build.
+
+    They come with their build (like the --compare builds, which --only does not filter); when
+    --only names some of them, only those.
+    """
+    named = [n for n in args.only or [] if n in update_names(args)]
+    contenders = []
+    for build, path in [("ziptool", args.ziptool)] + args.compare:
+        for kind, earlier in (("same", archive), ("2pct", variant)):
+            name = f"{build}-{kind}"
+            if named:
+                if name not in named:
+                    continue
+            elif build == "ziptool" and args.only and "ziptool" not in args.only:
+                continue
+            contenders.append(Contender(name, lambda d, path=path: [path, "extract", archive, d],
+                                        prepare=lambda d, path=path, earlier=earlier: [path, "extract", earlier, d]))
+    return contenders
+
+
+def update_names(args):
+    return [f"{build}-{kind}" for build in ["ziptool"] + [n for n, _ in args.compare] for kind, _ in UPDATE_KINDS]
+
+
+def run_extraction(args, archive, index, work, variant=None):
     contenders = [
         Contender("ziptool", lambda d: [args.ziptool, "extract", archive, d]),
         Contender("unzip", lambda d: ["unzip", "-qo", archive, "-d", d]),
@@ -224,6 +353,11 @@ def run_extraction(args, archive, index, work):
     contenders = [c for c in contenders if not args.only or c.name in args.only]
     for name, path in args.compare:
         contenders.insert(1, Contender(name, lambda d, path=path: [path, "extract", archive, d]))
+    if variant:
+        contenders += update_contenders(args, archive, variant)
+    if not contenders:
+        print("no contender to time (see --only)")
+        return contenders, False
     outputs = os.path.join(work, "extract")
     if os.path.exists(outputs):
         shutil.rmtree(outputs)
@@ -236,10 +370,10 @@ def run_extraction(args, archive, index, work):
         print("warm-up run and output check of each contender ...", flush=True)
         for c in contenders:
             folder = new_folder(outputs, f"{c.name}-warmup")
-            if c.run(folder) is None:
+            if not c.fill(folder) or c.run(folder) is None:
                 ok = False
                 continue
-            faults = check_tree(archive, folder)
+            faults = check_tree(archive, folder, exact=c.prepare is not None)
             if delete_each:
                 shutil.rmtree(folder)
             if faults:
@@ -247,21 +381,29 @@ def run_extraction(args, archive, index, work):
                 print(f"  {c.name}: {len(faults)} wrong entries, e.g. {faults[:3]}")
         for round_number in range(args.runs):
             shift = round_number % len(contenders)
+            this_round = {}
             for c in contenders[shift:] + contenders[:shift]:
                 folder = new_folder(outputs, f"{c.name}-{round_number}")
-                os.sync()
-                figures = c.run(folder)
+                # The earlier version is written before the sync, so that the timed run does not
+                # pay for its write-back either.
+                figures = None
+                if c.fill(folder):
+                    os.sync()
+                    figures = c.run(folder)
                 if delete_each:
                     shutil.rmtree(folder)
                 if figures is None:
                     ok = False
                 else:
                     c.times.append(figures)
+                    this_round[c.name] = figures[0]
             if delete_rounds:
                 for name in os.listdir(outputs):
                     shutil.rmtree(os.path.join(outputs, name))
+            # Only this round's figures: a contender that failed in it has none to show.
             print(f"  round {round_number + 1}/{args.runs}: "
-                  + ", ".join(f"{c.name} {c.times[-1][0]:.3f}s" for c in contenders if c.times), flush=True)
+                  + ", ".join(f"{c.name} {this_round[c.name]:.3f}s" for c in contenders if c.name in this_round),
+                  flush=True)
     finally:
         shutil.rmtree(outputs, ignore_errors=True)
     return contenders, ok
@@ -276,7 +418,8 @@ def report_extraction(contenders, archive, compare=()):
     unpacked = sum(i.file_size for i in infos)
     print(f"\narchive: {os.path.basename(archive)}, {size / 1e6:.1f} MB, {len(infos)} entries, "
           f"{unpacked / 1e6:.1f} MB unpacked; {len(contenders[0].times)} timed runs each")
-    print(f"{'contender':<14} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>6} {'/unzip':>7} {'/floor':>7}"
+    width = max([14] + [len(c.name) for c in contenders])  # 14 unless a --compare or update name is longer
+    print(f"{'contender':<{width}} {'median s':>9} {'min s':>7} {'max s':>7} {'MB/s':>6} {'/unzip':>7} {'/floor':>7}"
           f" {'CPU s':>7} {'/unzip':>7} {'/floor':>7}")
 
     def ratio(table, name, other):
@@ -284,11 +427,11 @@ def report_extraction(contenders, archive, compare=()):
 
     for c in contenders:
         if not c.times:
-            print(f"{c.name:<14} failed")
+            print(f"{c.name:<{width}} failed")
             continue
         walls = [t[0] for t in c.times]
         m = wall[c.name]
-        print(f"{c.name:<14} {m:>9.3f} {min(walls):>7.3f} {max(walls):>7.3f} {unpacked / m / 1e6:>6.0f} "
+        print(f"{c.name:<{width}} {m:>9.3f} {min(walls):>7.3f} {max(walls):>7.3f} {unpacked / m / 1e6:>6.0f} "
               f"{ratio(wall, c.name, 'unzip'):>7} {ratio(wall, c.name, 'floor'):>7} {cpu[c.name]:>7.3f} "
               f"{ratio(cpu, c.name, 'unzip'):>7} {ratio(cpu, c.name, 'floor'):>7}")
     for name in compare:
@@ -304,6 +447,30 @@ def report_extraction(contenders, archive, compare=()):
                 print(f"target ziptool <= {limit} x {other}: {r:.2f} ({'met' if r <= limit else 'MISSED'}; "
                       f"CPU time {cpu['ziptool'] / cpu[other]:.2f})")
     return {"wall": wall, "cpu": cpu}
+
+
+def report_update(medians, compare, variant, changed, files):
+    """Each update contender against its build's fresh install; ziptool's update targets."""
+    wall, cpu = medians["wall"], medians["cpu"]
+    print(f"update: the folder held the same archive's files (-same) or those of "
+          f"{os.path.basename(variant)}, {changed} of {files} file entries changed (-2pct)")
+    ratios = {}
+    for build in ["ziptool"] + list(compare):
+        for kind, _ in UPDATE_KINDS:
+            name = f"{build}-{kind}"
+            if name in wall and build in wall:
+                ratios[name] = {"fresh": build, "wall": wall[name] / wall[build], "cpu": cpu[name] / cpu[build]}
+                print(f"{name} / {build}: {ratios[name]['wall']:.2f}; CPU time {ratios[name]['cpu']:.2f}")
+    targets = {}
+    for kind, limit in UPDATE_KINDS:
+        name = f"ziptool-{kind}"
+        if name in ratios:
+            r = ratios[name]["wall"]
+            targets[name] = {"limit": limit, "wall": r, "cpu": ratios[name]["cpu"], "met": r <= limit}
+            print(f"target {name} <= {limit} x ziptool: {r:.2f} ({'met' if r <= limit else 'MISSED'}; "
+                  f"CPU time {ratios[name]['cpu']:.2f})")
+    return {"variant": os.path.basename(variant), "changed_entries": changed, "file_entries": files,
+            "ratio_to_fresh": ratios, "targets": targets}
 
 
 def peak_rss_kib(command):
@@ -378,11 +545,23 @@ def main():
                         help="on a disk, delete each round's outputs once the round is over")
     parser.add_argument("--small-files", type=int, metavar="N",
                         help="time an archive of N small deflated files instead of the mixed one")
+    parser.add_argument("--update", action="store_true",
+                        help="also time each ziptool build extracting over the same archive's files "
+                        "(NAME-same) and over a variant's with 2%% of the files changed (NAME-2pct)")
     args = parser.parse_args()
     try:
         args.compare = [(n, os.path.abspath(p)) for n, p in (c.split("=", 1) for c in args.compare)]
     except ValueError:
         parser.error("--compare takes NAME=PATH")
+    fresh = ["ziptool", "unzip", "bsdtar", "bsdtar+sync", "zipfile", "floor", "floor-16k"]
+    names = fresh + [n for n, _ in args.compare] + (update_names(args) if args.update else [])
+    if len(set(names)) != len(names):
+        parser.error("--compare: a NAME is taken by another contender")
+    if args.only and not args.update and any(n in update_names(args) for n in args.only):
+        parser.error("--only: the update contenders need --update")
+    for name in args.only or []:
+        if name not in names:
+            print(f"--only: there is no contender {name}")
     for name, path in args.compare:
         if not os.access(path, os.X_OK):
             print(f"missing program {path}")
@@ -413,9 +592,13 @@ def main():
                                      f"mixed-{args.seed}{suffix}.zip")
         index = archive + ".index"
         write_index(archive, index)
-        contenders, ok = run_extraction(args, archive, index, work)
-        figures["extract_median"] = report_extraction(contenders, archive, [n for n, _ in args.compare])
-        figures["extract_runs_s"] = {c.name: c.times for c in contenders}
+        variant = ensure_variant_archive(archive, args.seed) if args.update else None
+        contenders, ok = run_extraction(args, archive, index, work, variant and variant[0])
+        if contenders:
+            figures["extract_median"] = report_extraction(contenders, archive, [n for n, _ in args.compare])
+            figures["extract_runs_s"] = {c.name: c.times for c in contenders}
+            if variant:
+                figures["update"] = report_update(figures["extract_median"], [n for n, _ in args.compare], *variant)
     if not args.skip_memory:
         rss = run_memory(args, data_dir, work)
         figures["peak_rss_kib"] = rss

@@ -44,12 +44,13 @@ bool StartsWithName(const char16_t* name, std::uint32_t length, const char16_t* 
   return length >= prefixLength && SameInAnyAsciiCase(name, prefix, prefixLength);
 }
 
-// One level of a name: a staged, kept-aside or journal name, or one the journal is set aside as
+// One level of a name: a staged, kept-aside, journal or record name, or one the journal is set aside as
 // ("Quorvane.qvjournal.unusable", with or without a number).
 bool IsReservedNamePart(const char16_t* part, std::uint32_t length) {
   return EndsWithNameSuffix(part, length, kUnzipTemporarySuffix) ||
          EndsWithNameSuffix(part, length, kUnzipKeptAsideSuffix) ||
-         EndsWithNameSuffix(part, length, kUnzipJournalSuffix) || StartsWithName(part, length, kUnzipJournalName);
+         EndsWithNameSuffix(part, length, kUnzipJournalSuffix) ||
+         EndsWithNameSuffix(part, length, kUnzipRecordSuffix) || StartsWithName(part, length, kUnzipJournalName);
 }
 
 }  // namespace

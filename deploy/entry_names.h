@@ -16,6 +16,9 @@ inline constexpr std::uint32_t kUnzipTemporarySuffixLength =
 inline constexpr char16_t kUnzipKeptAsideSuffix[] = u".qvold";  // an old file during the switch
 inline constexpr char16_t kUnzipJournalSuffix[] = u".qvjournal";
 inline constexpr char16_t kUnzipJournalName[] = u"Quorvane.qvjournal";  // in the folder itself
+// What the last release installed (install_record.h), in the folder itself.
+inline constexpr char16_t kUnzipRecordSuffix[] = u".qvrecord";
+inline constexpr char16_t kInstallRecordName[] = u"Quorvane.qvrecord";
 // The longest of the suffixes that a file entry's path gets beside its target.
 inline constexpr std::uint32_t kUnzipLongestSuffix = 6;
 // folder + "\" + name + the longest suffix, within Windows' MAX_PATH (the terminator included),
@@ -39,7 +42,8 @@ const char* JudgeEntryName(EntryNames& names, ArchiveResult described, const Arc
 // Whether name[0, length) ends with suffix, in any case of A to Z (the suffixes above).
 bool EndsWithNameSuffix(const char16_t* name, std::uint32_t length, const char16_t* suffix);
 // Whether a name, as the folder extraction writes it, is one that no entry may take: a staged,
-// kept-aside or journal name (or the journal's set-aside name) in any of its levels, in any case.
+// kept-aside, journal or record name (or the journal's set-aside name) in any of its levels, in
+// any case.
 bool IsReservedEntryName(const char16_t* name, std::uint32_t length);
 // Whether name holds a character Windows allows in no file name (the colon is the reader's to
 // refuse): such an entry could never be created there, on any host.

@@ -14,7 +14,9 @@ bool BeginStaging(const char16_t* folder, const UnzipReporter* reporter, Staging
   if (read == JournalRead::None) return true;
   // What the repair before could not settle: a switch not taken back, a journal held or not set
   // aside. A folder that may be mixed is what an update mends: it goes ahead over it.
-  if (read != JournalRead::Read || existing.state != JournalState::Committed || existing.unusable)
+  // A record still to be written is the folder's: an update over it would judge its files by the
+  // last one.
+  if (read != JournalRead::Read || existing.state != JournalState::Committed || existing.unusable || existing.hasRecord)
     return ReportTo(reporter, -1, kUnzipSwitchNotRepaired, folder);
   journal.keptAside = existing.keptAside;
   journal.staged = existing.staged;
@@ -82,24 +84,61 @@ bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name)
     return true;
   }
   if (!AppendNote(journal, kind, name)) return false;
-  journal.folders.push_back(name);
+  if (kind == kNoteMadeFolder) journal.folders.push_back(name);
   return true;
 }
+
+namespace {
+
+// Once the switch is whole: what it did, counted, and each dropped file reported.
+void CountSwitch(const SwitchPlan& plan, const StagingJournal& staging) {
+  UnzipCounts counts;
+  counts.untouched = plan.untouched;
+  for (const StagedFile& file : plan.files) {
+    if (file.change == FileChange::Dropped) {
+      if (!file.hadOld) continue;  // gone before the switch reached it
+      ++counts.removed;
+      ReportTo(staging.reporter, -1, kUnzipFileRemoved, file.name.c_str());
+    } else if (file.hadOld) {
+      ++counts.replaced;
+    } else {
+      ++counts.added;
+    }
+  }
+  if (staging.reporter != nullptr && staging.reporter->counts != nullptr) *staging.reporter->counts = counts;
+}
+
+std::vector<std::u16string> Joined(std::vector<std::u16string> first, const std::vector<std::u16string>& second) {
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
+}
+
+}  // namespace
 
 bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& staging) {
   staging.file.Reset();  // every later version of the journal replaces it whole
   SwitchRun run(staging.folder, staging.holds);
   run.files = &plan.files;
-  // Nothing to switch (an archive of folders only): only what an earlier run left is cleared.
+  run.record = plan.recordChanged ? &plan.record : nullptr;
+  run.droppedFolders = &plan.droppedFolders;
+  // Nothing to switch (every file already right, or an archive of folders only): only the record
+  // and what an earlier run left are seen to.
   const std::vector<Step> steps = plan.files.empty() ? std::vector<Step>() : SwitchSteps(plan.files, true);
   std::size_t done = 0;
   while (done < steps.size() && DoStep(run, steps[done], staging)) ++done;
   if (done == steps.size()) {
+    // The record follows the commit: a crash before it is written leaves the committed journal,
+    // which carries it, so the record never describes a version the folder does not hold.
+    const bool recordLeft = plan.recordChanged && !WriteInstallRecord(run.reports, run.folder, plan.record);
+    CountSwitch(plan, staging);
     const Journal carried = CarriedWaste(staging);
-    Journal left =
-        ClearWaste(run, carried.staged, carried.folders, KeptAsideAfterSwitch(run, staging), carried.stagingFolders);
-    // Nothing switched (an archive of folders only) leaves a mixed folder as mixed as it was.
-    left.mixed = steps.empty() && staging.mixed;
+    Journal left = ClearWaste(run, carried.staged, Joined(carried.folders, plan.droppedFolders),
+                              KeptAsideAfterSwitch(run, staging), carried.stagingFolders);
+    left.hasRecord = recordLeft;
+    if (recordLeft) left.record = plan.record;
+    // A version whose files were all proven here (switched or found right) is whole; an archive
+    // without a file proves nothing, and leaves a mixed folder as mixed as it was.
+    left.mixed = plan.record.files.empty() && staging.mixed;
     FinishJournal(run, left, run.unusable);
     return true;
   }
@@ -119,8 +158,18 @@ void DiscardStagedFiles(StagingJournal& staging) {
   staging.holds.retry = true;  // the update is off, but what it staged is waited for and removed
   SwitchRun run(staging.folder, staging.holds);
   if (staging.staged.empty() && staging.folders.empty() && staging.keptAside.empty() &&
-      staging.carriedStagingFolders.empty() && !Exists(PathOf(staging.folder, kUnzipJournalName)))
+      staging.carriedStagingFolders.empty() && staging.added.empty() &&
+      !Exists(PathOf(staging.folder, kUnzipJournalName)))
     return;
+  std::vector<StagedFile> added;
+  for (const std::u16string& name : staging.added) added.push_back(StagedFile{name, false, -1, FileChange::Added});
+  run.files = &added;
+  const std::vector<Step> steps = SwitchSteps(added, false);
+  if (!RollBack(run, steps, steps.size())) {
+    // The staging journal names every added file: the next run removes what is still there.
+    ReportTo(staging.reporter, -1, kUnzipSwitchNotRepaired, staging.folder);
+    return;
+  }
   Journal left = ClearWaste(run, staging.staged, staging.folders, staging.keptAside, staging.carriedStagingFolders);
   left.mixed = MixedWithoutUpdate(staging, run);
   FinishJournal(run, left, run.unusable);

@@ -35,3 +35,13 @@ bool MoveHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* 
                   const char16_t* to);
 bool DeleteHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* path);
 PlatformFile CreateHeldFile(HeldFileReports& reports, std::int32_t index, const char16_t* name, const char16_t* path);
+
+// The tool's own small files in the folder (the journal, the install record), read and written
+// whole. NotOurs: a folder or a link stands at the name, or the file is longer than longest;
+// Held: it exists but cannot be opened or read now.
+enum class WholeRead { None, Read, NotOurs, Held };
+WholeRead ReadWholeFile(HeldFileReports& reports, const char16_t* name, const char16_t* path, std::uint64_t longest,
+                        std::string* text);
+// Written whole beside path ("<path>.qvtmp"), on the disk, then moved over it: the file is always
+// one complete version.
+bool ReplaceWholeFile(HeldFileReports& reports, const char16_t* name, const char16_t* path, const std::string& text);

@@ -16,11 +16,21 @@
 #include "archive/zip_format.h"
 #include "deploy/entry_names.h"
 #include "deploy/held_files.h"
+#include "deploy/install_record.h"
+#include "deploy/stored_names.h"
+
+// How the switch changes one file of the folder.
+enum class FileChange {
+  Staged,   // its staged file replaces the target ("O" when a file stood there, else "N")
+  Added,    // "A": nothing stood at the target, so it was written there while staging; taken back, it goes
+  Dropped,  // "X": the last release installed it and this one lacks it: set aside, deleted once whole
+};
 
 struct StagedFile {
   std::u16string name;      // relative to the folder, as the entry names it
   bool hadOld = false;      // a file stood at the target when the switch began
   std::int32_t index = -1;  // the entry, for reports
+  FileChange change = FileChange::Staged;
 };
 
 // Kept for whoever wants to look into it, never read again: it can block no later update.
@@ -29,13 +39,17 @@ inline constexpr char16_t kUnusableJournalName[] = u"Quorvane.qvjournal.unusable
 inline constexpr char kNoteStagedFile = 'S';
 inline constexpr char kNoteMadeFolder = 'D';
 inline constexpr char kNoteStagingFolder = 'T';
+inline constexpr char kNoteAddedFile = 'A';
 
 enum class JournalState { Staging, Switching, Committed };
 
 // What a journal holds. Lines: "O name"/"N name" a target of the switch with/without an old file,
 // "S name" a staged file that may stand, "T folder" a folder that staged files were put in (any
 // "<name>.qvtmp" there may be one; "T " is the folder itself), "D name" a folder made for the
-// update, "K name" a kept-aside file still to delete (one in use could not go yet).
+// update, "K name" a kept-aside file still to delete (one in use could not go yet), "A name" a file
+// written at its own name while staging (its target was free), "X name" a dropped file. A committed
+// journal may end with "R " and the install record's lines: the record of the version the switch
+// made whole, still to be written.
 struct Journal {
   JournalState state = JournalState::Committed;
   std::vector<StagedFile> files;
@@ -47,9 +61,15 @@ struct Journal {
   // line that is not ours, and its journal was set aside). It blocks no update, but no client may
   // be started over it until an update switches one whole version in; any state carries it.
   bool mixed = false;
-  bool unusable = false;  // a line that is not ours, or names what no repair can act on
-  std::string text;       // as read, for the copy kept when it is set aside
-  bool HasWaste() const { return !staged.empty() || !keptAside.empty() || !stagingFolders.empty() || !folders.empty(); }
+  bool unusable = false;   // a line that is not ours, or names what no repair can act on
+  bool linesLost = false;  // a power cut left zeros where lines were appended
+  bool hasRecord = false;  // record is the folder's and is still to be written
+  InstallRecord record;
+  std::string text;  // as read, for the copy kept when it is set aside
+  // Whether anything is left to do, so that the journal must stay.
+  bool HasWaste() const {
+    return !staged.empty() || !keptAside.empty() || !stagingFolders.empty() || !folders.empty() || hasRecord;
+  }
 };
 
 // The journal of an update while its files are staged. BeginStaging reads what an earlier run
@@ -66,6 +86,7 @@ struct StagingJournal {
   std::vector<std::u16string> folders;                // every folder noted as made for the update
   std::size_t carriedFolders = 0;                     // the first ones: an earlier run's
   std::vector<std::u16string> carriedStagingFolders;  // an earlier run's, still to clear
+  std::vector<std::u16string> added;                  // files written at their own names, to go if cancelled
   std::unordered_set<std::u16string> stagingFolders;  // the folders noted as staged into
   std::u16string lastStagingFolder;
   bool stagingFolderNoted = false;
@@ -78,16 +99,15 @@ struct StagingJournal {
 // until it is: its staged files, the folders it made and staged into, its kept-aside files.
 Journal CarriedWaste(const StagingJournal& staging);
 
-// One line of the journal, as written.
-std::string Utf8Line(char kind, const std::u16string& name);
 std::string JournalText(const Journal& journal);
 // False when text is no journal of ours at all.
 bool ParseJournal(const char16_t* folder, const std::string& text, Journal* journal);
 
-// The longest journal the tool writes: every kind of line for each of an archive's 65,535 entries,
-// each name as long as a path may be, in the longest UTF-8 (three bytes per UTF-16 unit).
-inline constexpr std::uint32_t kJournalLineKinds = 5;  // O or N, S, T, D, K
-inline constexpr std::uint32_t kLongestJournalLine = 3 + 3 * (kEntryPathCapacity - 1);
+// The longest journal the tool writes: every kind of line for each of an archive's 65,535 entries
+// and for as many dropped files, each name as long as a path may be, in the longest UTF-8 (three
+// bytes per UTF-16 unit), a record line's size and CRC-32 beside it.
+inline constexpr std::uint32_t kJournalLineKinds = 8;  // O, N, A or X twice, S, T, D, K, F, M
+inline constexpr std::uint32_t kLongestJournalLine = 3 + 20 + 3 * (kEntryPathCapacity - 1);
 inline constexpr std::uint32_t kLongestJournal = 64 + kJournalLineKinds * kMaxEntryCount * kLongestJournalLine;
 
 enum class JournalRead { None, Read, Held, NotOurs };

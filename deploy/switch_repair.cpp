@@ -161,20 +161,31 @@ bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* report
   if (read == JournalRead::NotOurs) return FinishJournal(run, Journal(), true) && !Exists(path);
 
   std::vector<std::u16string> staged = journal.staged;
-  bool mixed = journal.mixed;
-  if (journal.state == JournalState::Switching) {
+  // Lines lost to a power cut may have named files written at their own names: they may stand
+  // beside the old version, unknown, until an update is whole.
+  bool mixed = journal.mixed || journal.linesLost;
+  if (journal.linesLost) ReportTo(reporter, -1, kUnzipSwitchNotRepaired, folder);
+  // A staging journal names the files written at their own names; a switching one every target.
+  if (journal.state != JournalState::Committed && !journal.files.empty()) {
     run.files = &journal.files;
     const std::vector<Step> steps = SwitchSteps(journal.files, false);
     if (!RollBack(run, steps, steps.size())) return ReportTo(reporter, -1, kUnzipSwitchNotRepaired, folder);
     // A line that is not ours may have named a file that was switched, and what stands below a
     // link was not put back: either way the folder may stay a mix until an update is whole.
     mixed = mixed || run.unusable || journal.unusable;
-    ReportTo(reporter, -1, mixed ? kUnzipSwitchNotRepaired : kUnzipSwitchUndone, folder);
-    const std::vector<std::u16string> names = NamesOf(journal.files);
-    staged.insert(staged.end(), names.begin(), names.end());
+    if (journal.state == JournalState::Switching)
+      ReportTo(reporter, -1, mixed ? kUnzipSwitchNotRepaired : kUnzipSwitchUndone, folder);
+    for (const StagedFile& file : journal.files) {
+      if (file.change == FileChange::Staged) staged.push_back(file.name);
+    }
   }
+  // The new version is whole: its record is written before the journal that carries it goes.
+  const bool recordLeft = journal.state == JournalState::Committed && journal.hasRecord && !journal.unusable &&
+                          !WriteInstallRecord(run.reports, folder, journal.record);
   Journal left = ClearWaste(run, staged, journal.folders, journal.keptAside, journal.stagingFolders);
   left.mixed = mixed;
+  left.hasRecord = recordLeft;
+  if (recordLeft) left.record = journal.record;
   return FinishJournal(run, left, run.unusable || journal.unusable, journal.text) && !Exists(path);
 }
 
@@ -182,6 +193,9 @@ bool FolderSwitchUnfinished(const char16_t* folder) {
   HeldFileReports reports;
   Journal journal;
   const JournalRead read = ReadJournal(reports, folder, &journal);
+  // A staging journal that names files written at their own names: the new version's files stand
+  // beside the old one's until a repair removes them.
+  const bool addedFiles = journal.state == JournalState::Staging && !journal.files.empty();
   return read == JournalRead::Held ||
-         (read == JournalRead::Read && (journal.state == JournalState::Switching || journal.mixed));
+         (read == JournalRead::Read && (journal.state == JournalState::Switching || addedFiles || journal.mixed));
 }

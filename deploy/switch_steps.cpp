@@ -57,7 +57,17 @@ Undo UndoSetAside(SwitchRun& run, const StagedFile& file) {
              : Undo::NotNow;
 }
 
+// A file written at its own name where nothing stood goes: it exists only through this update.
+Undo UndoAdded(SwitchRun& run, const StagedFile& file) {
+  FileNames names;
+  const Undo reach = ReachForUndo(run, file.name, &names);
+  if (reach != Undo::Pending) return reach;
+  if (!Exists(names.target)) return Undo::Done;
+  return DeleteHeldFile(run.reports, file.index, file.name.c_str(), names.target.c_str()) ? Undo::Done : Undo::NotNow;
+}
+
 Undo UndoStep(SwitchRun& run, const Step& step) {
+  if (step.kind == StepKind::Added) return UndoAdded(run, (*run.files)[step.file]);
   if (step.kind == StepKind::SetAside) return UndoSetAside(run, (*run.files)[step.file]);
   if (step.kind == StepKind::MoveIn) return UndoMoveIn(run, (*run.files)[step.file]);
   return Undo::Done;  // checks, flushes and journal versions change no file of the install
@@ -84,7 +94,9 @@ namespace {
 bool FlushStaged(SwitchRun& run) {
   if (FlushFileSystemOf(run.folder)) return true;
   for (const StagedFile& file : *run.files) {
-    const std::u16string staged = PathOf(run.folder, file.name, kUnzipTemporarySuffix);
+    if (file.change == FileChange::Dropped) continue;
+    const std::u16string staged =
+        PathOf(run.folder, file.name, file.change == FileChange::Added ? u"" : kUnzipTemporarySuffix);
     if (!Attempt(run.reports, file.index, file.name.c_str(), staged.c_str(),
                  [&] { return FlushFileAtPath(staged.c_str()); }))
       return false;
@@ -97,6 +109,7 @@ bool FlushStaged(SwitchRun& run) {
 // file's name cannot be set aside and replaced like a file: the switch stops before it starts.
 bool CheckTargets(SwitchRun& run) {
   for (StagedFile& file : *run.files) {
+    if (file.change == FileChange::Added) continue;  // written where nothing stood, and still ours
     FileNames names;
     const std::uint32_t attributes = ReachFile(run, file.name, &names) == Reach::Ready
                                          ? GetPathAttributes(names.target.c_str())
@@ -140,15 +153,22 @@ std::vector<std::u16string> KeptAsideAfterSwitch(const SwitchRun& run, const Sta
   return kept;
 }
 
-// The journal once the new version is whole: only waste to delete, the earlier run's and this one's.
+// The journal once the new version is whole: only waste to delete, the earlier run's and this one's,
+// the dropped folders, and the new version's record until it is written.
 Journal CommittedJournal(const SwitchRun& run, const StagingJournal& staging) {
   Journal journal = CarriedWaste(staging);
   journal.keptAside = KeptAsideAfterSwitch(run, staging);
+  if (run.droppedFolders != nullptr)
+    journal.folders.insert(journal.folders.end(), run.droppedFolders->begin(), run.droppedFolders->end());
+  journal.hasRecord = run.record != nullptr;
+  if (run.record != nullptr) journal.record = *run.record;
   return journal;
 }
 
 bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
   switch (step.kind) {
+    case StepKind::Added:
+      return true;
     case StepKind::CheckTargets:
       return CheckTargets(run);
     case StepKind::WriteJournal:
@@ -159,7 +179,7 @@ bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
     case StepKind::SetAside:
       return !(*run.files)[step.file].hadOld || MoveStep(run, (*run.files)[step.file], true);
     case StepKind::MoveIn:
-      return MoveStep(run, (*run.files)[step.file], false);
+      return (*run.files)[step.file].change != FileChange::Staged || MoveStep(run, (*run.files)[step.file], false);
     case StepKind::Commit:
       // The new version is whole: from here on the old one is only waste to delete. Not recorded
       // as done, a crash now would take it back; so a failure takes it back now.
@@ -171,17 +191,28 @@ bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
 
 std::vector<Step> SwitchSteps(const std::vector<StagedFile>& files, bool withJournal) {
   std::vector<Step> steps;
-  if (withJournal) steps = {{StepKind::CheckTargets}, {StepKind::WriteJournal}, {StepKind::FlushStaged}};
+  // Added files stand at their names before the switch begins: whatever step fails, they go.
+  std::vector<std::size_t> others;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (files[i].change == FileChange::Added) {
+      steps.push_back({StepKind::Added, i});
+    } else {
+      others.push_back(i);
+    }
+  }
+  // Only added files: nothing is renamed, and the staging journal already names every one of
+  // them for a repair, so the switch needs no journal of its own before the commit.
+  if (withJournal && !others.empty()) {
+    steps.push_back({StepKind::CheckTargets});
+    steps.push_back({StepKind::WriteJournal});
+  }
+  if (withJournal) steps.push_back({StepKind::FlushStaged});
   // Whether a file had an old one is known only after the check: every file gets a set-aside step,
   // which changes nothing for a file without one.
-  for (std::size_t i = 0; i < files.size(); ++i) steps.push_back({StepKind::SetAside, i});
-  for (std::size_t i = 0; i < files.size(); ++i) steps.push_back({StepKind::MoveIn, i});
+  for (const std::size_t i : others) steps.push_back({StepKind::SetAside, i});
+  for (const std::size_t i : others) {
+    if (files[i].change == FileChange::Staged) steps.push_back({StepKind::MoveIn, i});
+  }
   if (withJournal) steps.push_back({StepKind::Commit});
   return steps;
-}
-
-std::vector<std::u16string> NamesOf(const std::vector<StagedFile>& files) {
-  std::vector<std::u16string> names;
-  for (const StagedFile& file : files) names.push_back(file.name);
-  return names;
 }

@@ -15,11 +15,16 @@ struct SwitchRun {
   const char16_t* folder;
   HeldFileReports& reports;
   std::vector<StagedFile>* files = nullptr;
+  // What the commit makes the folder's: its install record (null: the record stays as it is) and
+  // the folders that releases made and the new version no longer has, to go once they are empty.
+  const InstallRecord* record = nullptr;
+  const std::vector<std::u16string>* droppedFolders = nullptr;
   ParentHold hold;
   bool unusable = false;  // a name led below a link or to a folder: not acted on, the journal goes aside
 };
 
-enum class StepKind { CheckTargets, WriteJournal, FlushStaged, SetAside, MoveIn, Commit };
+// Added: a file written at its own name while staging; the step changes nothing, its undo removes it.
+enum class StepKind { Added, CheckTargets, WriteJournal, FlushStaged, SetAside, MoveIn, Commit };
 struct Step {
   StepKind kind;
   std::size_t file = 0;
@@ -45,4 +50,3 @@ bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging);
 std::vector<Step> SwitchSteps(const std::vector<StagedFile>& files, bool withJournal);
 // The kept-aside files once the switch is whole: an earlier run's and this switch's old files.
 std::vector<std::u16string> KeptAsideAfterSwitch(const SwitchRun& run, const StagingJournal& staging);
-std::vector<std::u16string> NamesOf(const std::vector<StagedFile>& files);

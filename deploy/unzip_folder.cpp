@@ -1,10 +1,14 @@
 #include "deploy/unzip_folder.h"
 
+#include <algorithm>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 #include "archive/archive_reader.h"
+#include "deploy/file_content.h"
 #include "deploy/folder_switch.h"
+#include "deploy/switch_paths.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -17,9 +21,10 @@ struct Unpacking {
   ArchiveHandle archive = nullptr;
   const UnzipReporter* reporter = nullptr;
   EntryNames names;
-  SwitchPlan plan;         // the staged files, and the folders made for them
-  StagingJournal staging;  // names each staged file and made folder before it exists
-  bool cancelled = false;  // an entry could not be staged: nothing is switched
+  SwitchPlan plan;          // the staged files, and the folders made for them
+  StagingJournal staging;   // names each staged file and made folder before it exists
+  InstallRecord installed;  // what the last release installed, as the folder's record says
+  bool cancelled = false;   // an entry could not be staged: nothing is switched
   // target[0, folderLength) is the folder with its separator; each entry's name follows it.
   char16_t target[kEntryPathCapacity];
   char16_t temporary[kEntryPathCapacity];
@@ -172,6 +177,37 @@ bool FoundUnderAnotherName(Unpacking& unpacking, std::uint32_t length) {
   return false;
 }
 
+// The entry's data into a new file at path: its staged file, or its target where nothing stood.
+bool WriteNewFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, PlatformFile created,
+                  const char16_t* path) {
+  ScopedPlatformFile file(created);
+  if (!file.IsValid()) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
+  const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
+  file.Reset();
+  if (failure == nullptr) return true;
+  Cancel(unpacking, index, failure, info.name);
+  DeleteHeldFile(unpacking.staging.holds, index, info.name, path);  // else the journal names it
+  return false;
+}
+
+// Where nothing stands at the target, the entry is written there at once: a rename per file would
+// cost a new file more than its writing. Its own journal line comes first, so a cancel, a failed
+// switch or the repair after a crash removes it; one that cannot be created (a file appeared at
+// its name meanwhile) is not the update's and is never removed.
+bool AddFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info) {
+  if (!NoteStaging(unpacking.staging, kNoteAddedFile, info.name))
+    return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
+  const PlatformFile created = CreateHeldFile(unpacking.staging.holds, index, info.name, unpacking.target);
+  if (!IsValidPlatformFile(created)) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
+  unpacking.staging.added.push_back(info.name);
+  if (!WriteNewFile(unpacking, index, info, created, unpacking.target)) {
+    unpacking.staging.added.pop_back();
+    return false;
+  }
+  unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index, FileChange::Added});
+  return true;
+}
+
 // The entry's data into its staged file beside the target; the target itself is not touched.
 // Flushing waits for the switch, which flushes every staged file in one go.
 bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, std::uint32_t length) {
@@ -185,21 +221,25 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
   // the new version's others: the update as a whole waits until the folder is plain again.
   const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;
   if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
+  ArchiveEntryFormat format;
+  if (GetArchiveEntryFormat(unpacking.archive, index, &format) != ArchiveResult::Ok)
+    return Cancel(unpacking, index, kUnzipUnreadable, info.name);
+  const auto size = static_cast<std::uint32_t>(info.uncompressedSize);
+  unpacking.plan.record.files.push_back(RecordedFile{std::u16string(info.name), size, format.crc});
+  if (GetPathAttributes(unpacking.target) == kInvalidAttributes) return AddFile(unpacking, index, info);
+  // Already right: left as it is, with its times and attributes. One that cannot be read now is
+  // replaced, as every file was before.
+  if (CheckFileContent(unpacking.target, size, format.crc, unpacking.chunk, kUnzipChunkSize) == FileContent::Same) {
+    ++unpacking.plan.untouched;
+    return true;
+  }
   // A staged file that its journal could not name first is not created.
   if (!NoteStaging(unpacking.staging, kNoteStagedFile, info.name))
     return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
-  ScopedPlatformFile file(CreateTemporary(unpacking, index, info.name));
-  if (!file.IsValid()) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
-
-  const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
-  file.Reset();
-  if (failure == nullptr) {
-    unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index});
-    return true;
-  }
-  Cancel(unpacking, index, failure, info.name);
-  DeleteHeldFile(unpacking.staging.holds, index, info.name, unpacking.temporary);  // else the journal names it
-  return false;
+  if (!WriteNewFile(unpacking, index, info, CreateTemporary(unpacking, index, info.name), unpacking.temporary))
+    return false;
+  unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index});
+  return true;
 }
 
 bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
@@ -224,6 +264,59 @@ bool InstallEntry(Unpacking& unpacking, std::int32_t index) {
   return true;
 }
 
+// Outermost first: a folder's name is shorter than any name inside it, so removing in reverse
+// meets every folder after what it holds.
+void SortOutermostFirst(std::vector<std::u16string>* folders) {
+  std::stable_sort(folders->begin(), folders->end(),
+                   [](const std::u16string& a, const std::u16string& b) { return a.size() < b.size(); });
+}
+
+// The files the last release installed that this archive lacks, and that still hold exactly what
+// was installed: they are set aside by the switch and go with the update. One that cannot be
+// read now stays in the record, for a later update to judge.
+void PlanDroppedFiles(Unpacking& unpacking) {
+  ParentHold hold;
+  for (const RecordedFile& file : unpacking.installed.files) {
+    const std::u16string folded = FoldedEntryName(file.name.c_str());
+    if (unpacking.names.files.count(folded) != 0 || unpacking.names.folders.count(folded) != 0) continue;
+    const FolderHold held = HoldParents(hold, unpacking.staging.folder, file.name);
+    if (held == FolderHold::Missing || held == FolderHold::Link) continue;
+    const FileContent content = held == FolderHold::Held
+                                    ? CheckFileContent(PathOf(unpacking.staging.folder, file.name).c_str(), file.size,
+                                                       file.crc, unpacking.chunk, kUnzipChunkSize)
+                                    : FileContent::NotNow;
+    if (content == FileContent::Same)
+      unpacking.plan.files.push_back(StagedFile{file.name, true, -1, FileChange::Dropped});
+    if (content == FileContent::NotNow) unpacking.plan.record.files.push_back(file);
+  }
+}
+
+// The folders of the new record: those releases made that the new version still has, and those
+// this update made; the others go once they are empty.
+void PlanRecordedFolders(Unpacking& unpacking) {
+  std::unordered_set<std::u16string> known;
+  std::vector<std::u16string>& recorded = unpacking.plan.record.folders;
+  for (const std::u16string& folder : unpacking.installed.folders) {
+    const std::u16string folded = FoldedEntryName(folder.c_str());
+    if (unpacking.names.folders.count(folded) == 0) {
+      unpacking.plan.droppedFolders.push_back(folder);
+    } else if (known.insert(folded).second) {
+      recorded.push_back(folder);
+    }
+  }
+  for (const std::u16string& folder : unpacking.plan.createdFolders) {
+    if (known.insert(FoldedEntryName(folder.c_str())).second) recorded.push_back(folder);
+  }
+  SortOutermostFirst(&recorded);
+  SortOutermostFirst(&unpacking.plan.droppedFolders);
+}
+
+// Reads the folder's record; false when there is none to go by (none, damaged, not ours, held):
+// then nothing is removed, and the update writes a new one.
+bool ReadLastRecord(Unpacking& unpacking, const char16_t* folder) {
+  return ReadInstallRecord(unpacking.staging.holds, folder, &unpacking.installed) == WholeRead::Read;
+}
+
 }  // namespace
 
 bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const UnzipReporter* reporter,
@@ -242,6 +335,7 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
     return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
   }
 
+  const bool recorded = ReadLastRecord(unpacking, folder);
   // Like every other report, a folder that cannot be made means not everything was installed,
   // even when the archive has no entry that would notice.
   bool allInstalled = true;
@@ -261,6 +355,9 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
     DiscardStagedFiles(unpacking.staging);
     return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
   }
+  PlanDroppedFiles(unpacking);
+  PlanRecordedFolders(unpacking);
+  unpacking.plan.recordChanged = !recorded || !(unpacking.plan.record == unpacking.installed);
   if (!SwitchStagedFiles(unpacking.plan, unpacking.staging))
     return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
   return allInstalled;

@@ -21,6 +21,9 @@ inline constexpr char kUnzipReadFailed[] = "Read Failed";              // data u
 inline constexpr char kUnzipMoveFailed[] = "Move Failed";              // the target is in use, for example
 // Installed, but another program held the file for a moment first (a scanner, for example).
 inline constexpr char kUnzipFileHeld[] = "File Held";
+// Not a failure: the last release installed the file (name: relative to the folder), the new
+// version lacks it, and it went with the update (index -1).
+inline constexpr char kUnzipFileRemoved[] = "File Removed";
 // About the folder as a whole (index -1, name: the folder).
 inline constexpr char kUnzipUpdateNotApplied[] = "Update Not Applied";    // every file is as it was
 inline constexpr char kUnzipSwitchUndone[] = "Switch Undone";             // an interrupted switch was taken back
@@ -32,9 +35,18 @@ inline constexpr char kUnzipJournalSetAside[] = "Journal Set Aside";      // it 
 // name is the entry's name as the reader describes it, empty when it could not be described.
 // The call comes right after the failing system call, so the platform's last-error value still
 // belongs to it.
+// What an update did, counted once its switch is whole (all zero when it was not applied).
+struct UnzipCounts {
+  std::uint32_t untouched = 0;  // file entries already right on the disk, left as they were
+  std::uint32_t replaced = 0;
+  std::uint32_t added = 0;
+  std::uint32_t removed = 0;  // files the last release installed and this one lacks
+};
+
 struct UnzipReporter {
   void (*report)(void* context, std::int32_t index, const char* event, const char16_t* name) = nullptr;
   void* context = nullptr;
+  UnzipCounts* counts = nullptr;  // filled when given
 };
 
 // Reports when there is somewhere to report to; answers false, for the caller's failure path.

@@ -206,6 +206,7 @@ void CheckInstalled(const fs::path& folder, const std::multimap<std::string, std
     const std::string relative = fs::relative(it->path(), folder).generic_string();
     const std::string data = Contents(it->path());
     if (preexisting.count(relative) != 0 && data == kOldContents) continue;  // not replaced
+    if (relative == "Quorvane.qvrecord") continue;                           // the tool's own
     bool matches = false;
     const auto range = entries.equal_range(relative);
     for (auto entry = range.first; entry != range.second && !matches; ++entry) matches = entry->second == data;

@@ -21,13 +21,20 @@ class Unseekable(io.RawIOBase):
         return len(b)
 
 
+# What the folder extraction keeps of the version it installed: the tool's own file, no entry's.
+INSTALL_RECORD = "Quorvane.qvrecord"
+
+
 def tree_contents(root):
-    """Every folder ("name/": None) and file ("name": bytes) below root, by relative path."""
+    """Every folder ("name/": None) and file ("name": bytes) below root, by relative path; the
+    install record left out."""
     contents = {}
     for folder, folders, files in os.walk(root):
         for sub in folders:
             contents[os.path.relpath(os.path.join(folder, sub), root) + "/"] = None
         for file in files:
+            if file == INSTALL_RECORD:
+                continue
             with open(os.path.join(folder, file), "rb") as data:
                 contents[os.path.relpath(os.path.join(folder, file), root)] = data.read()
     return contents

@@ -263,9 +263,14 @@ std::string EntryEventDetail(ExtractReports& reports, std::int32_t index, const 
 // held it. What concerns the whole archive or the folder goes to standard error.
 void PrintReport(void* context, std::int32_t index, const char* event, const char16_t* name) {
   auto* reports = static_cast<ExtractReports*>(context);
+  std::string shown = Utf8(name);
+  // Not a failure: the folder's last version installed it and this archive lacks it.
+  if (std::strcmp(event, kUnzipFileRemoved) == 0) {
+    std::printf("-\t%s\tremoved: the last version installed it, this archive lacks it\n", shown.c_str());
+    return;
+  }
   const bool held = std::strcmp(event, kUnzipFileHeld) == 0;
   if (!held) reports->failed = true;
-  std::string shown = Utf8(name);
   if (index < 0) {
     const char* meaning = FolderEventMeaning(event);
     std::fprintf(stderr, "ziptool: %s: %s%s%s%s\n", event, shown.c_str(), *meaning != 0 ? " (" : "", meaning,
@@ -295,10 +300,16 @@ int RunExtract(const char16_t* archivePath, const char16_t* folder, const char* 
   // The release tool's own folder extraction: what it installs, ziptool writes.
   ExtractReports reports;
   reports.archive = describer.handle;
+  UnzipCounts counts;
   UnzipReporter reporter;
   reporter.report = PrintReport;
   reporter.context = &reports;
+  reporter.counts = &counts;
   const bool allWritten = UnzipToFolder(archivePath, folder, &reporter, password);
+  // What the update did, in one line: all zero when it was not applied.
+  std::printf("%s untouched, %u replaced, %u added; %u %s removed\n",
+              Entries(static_cast<int>(counts.untouched)).c_str(), counts.replaced, counts.added, counts.removed,
+              counts.removed == 1 ? "file" : "files");
   std::fflush(stdout);
   if (reports.notWritten > 0) std::fprintf(stderr, "ziptool: %s not written\n", Entries(reports.notWritten).c_str());
   // A file installed after a hold is installed: only the other reports fail the extraction.

@@ -75,7 +75,9 @@ def check_extract(archive, password):
     target = os.path.join(SCRATCH, "extract", name)
     shutil.rmtree(target, ignore_errors=True)
     status, out, err = ziptool("extract", archive, target, *password)
-    check(status == 0 and out == b"", "%s: extract exits %d: %s %s" % (name, status, out, err))
+    files = sum(1 for path in tree_contents(os.path.join(FIXTURES, "tree")) if not path.endswith("/"))
+    summary = "0 entries untouched, 0 replaced, %d added; 0 files removed\n" % files
+    check(status == 0 and out == summary.encode(), "%s: extract exits %d: %s %s" % (name, status, out, err))
     check(tree_contents(target) == tree_contents(os.path.join(FIXTURES, "tree")), "%s: extracted tree differs" % name)
 
 
@@ -111,7 +113,7 @@ def check_hostile():
     inside = sorted(tree_contents(target))
     check(inside == ["abs.txt", "drive.txt", "evil4.txt", "ok/", "ok/fine.txt", "y.txt"],
           "hostile: inside the target: %s" % inside)
-    refused = [line.split("\t")[1] for line in out.decode().splitlines()]
+    refused = [line.split("\t")[1] for line in out.decode().splitlines()[:-1]]
     check(refused == ["../evil1.txt", "../evil2.txt", "..\\evil3.txt", "sub/..", "COM1"], "hostile: refused %s" % refused)
     # The listing shows each name the reader cleaned as stored, and each refusal's own reason.
     parent, device = 'refused: Refused Name: a parent step, which would leave the install folder: ".."', \
@@ -182,6 +184,29 @@ def check_bad_input():
     check(status == 1 and b"not written: Password Mismatch" in out, "wrong password: %d %s" % (status, out))
 
 
+def check_update():
+    """A second version over the first: what it did, one line per removed file and one count."""
+    base = os.path.join(SCRATCH, "update")
+    shutil.rmtree(base, ignore_errors=True)
+    os.makedirs(base)
+    target = os.path.join(base, "out")
+    for version, files in enumerate([{"same.dll": b"S", "changed.dll": b"1", "dropped.dll": b"D", "edited.txt": b"E"},
+                                     {"same.dll": b"S", "changed.dll": b"2", "new.dll": b"N"}]):
+        archive = os.path.join(base, "v%d.zip" % version)
+        with zipfile.ZipFile(archive, "w") as z:
+            for name, data in files.items():
+                z.writestr(name, data)
+        if version == 1:
+            with open(os.path.join(target, "edited.txt"), "wb") as f:
+                f.write(b"the user's")
+        status, out, err = ziptool("extract", archive, target)
+    check(status == 0 and out.decode().splitlines() == [
+        "-\tdropped.dll\tremoved: the last version installed it, this archive lacks it",
+        "1 entry untouched, 1 replaced, 1 added; 1 file removed"], "update: %d %s %s" % (status, out, err))
+    check(tree_contents(target) == {"same.dll": b"S", "changed.dll": b"2", "new.dll": b"N", "edited.txt": b"the user's"},
+          "update: %s" % tree_contents(target))
+
+
 def main():
     archives = list(manifest())
     check(len(archives) >= 9, "fixtures missing")
@@ -193,6 +218,7 @@ def main():
             check_extract(archive, password)
             check_cat(archive, password, listed, 4 if WINE else 1)
     check_hostile()
+    check_update()
     check_bad_input()
     print("%d failures" % len(failures))
     return 1 if failures else 0

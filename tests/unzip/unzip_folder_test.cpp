@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "archive_test_support.h"
+#include "deploy/file_content.h"
 #include "deploy/folder_switch.h"
 #include "deploy/unzip_folder.h"
 #include "platform/file_system.h"
@@ -209,17 +211,69 @@ TEST(UnzipToFolder, FoldersComeFromTheirEntriesOrAreMadeForTheirFiles) {
   EXPECT_EQ(unpacked.Read("attribute with data"), "a file after all");
 }
 
-TEST(UnzipToFolder, ExistingFilesAreReplacedWhole) {
-  const Case unpacked("replace");
-  unpacked.Put("client.dll", std::string(50000, 'o'));  // longer than the new one: nothing may stay
-  CreateOneFolder((unpacked.out + u"/sub").c_str());
-  unpacked.Put("sub/empty.dat", "old");
-  const Outcome run =
-      unpacked.UnzipBytes(BuildZip({File("client.dll", PseudoRandomBytes(20000, 7)), File("sub/empty.dat", "", 0)}));
-  EXPECT_TRUE(run.allInstalled);
-  EXPECT_TRUE(SameBytes(unpacked.Read("client.dll"), PseudoRandomBytes(20000, 7)));
-  EXPECT_EQ(unpacked.Read("sub/empty.dat"), "");
-  EXPECT_EQ(ListTree(unpacked.out), (std::vector<std::string>{"client.dll", "sub/", "sub/empty.dat"}));
+// The same file on the disk, not only the same bytes: an untouched file keeps its times and
+// attributes.
+std::uint64_t FileIdentity(const std::u16string& path) {
+#ifdef _WIN32
+  ScopedHandle file(CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), 0, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION information = {};
+  if (!GetFileInformationByHandle(file.Get(), &information)) return 0;
+  return static_cast<std::uint64_t>(information.nFileIndexHigh) << 32 | information.nFileIndexLow;
+#else
+  struct stat status {};
+  return stat(Utf8(path).c_str(), &status) == 0 ? static_cast<std::uint64_t>(status.st_ino) : 0;
+#endif
+}
+
+// One version installed, then the next: what changed is replaced, what is right stays the same
+// file, what the first installed and the second lacks goes while it holds what was installed,
+// with the folders made for it; the user's own files and edits stay.
+TEST(UnzipToFolder, AnUpdateAppliesWhatChanged) {
+  const struct {
+    const char* name;
+    const char* first;   // null: not in the first version
+    const char* user;    // what the user made of it in between (null: nothing)
+    const char* second;  // null: not in the second version
+    const char* after;   // null: gone
+  } rows[] = {
+      {"same.dll", "S", nullptr, "S", "S"},
+      {"client.dll", "a longer old version", nullptr, "new", "new"},
+      {"sub/empty.dat", "old", nullptr, "", ""},
+      {"plugins/old/a.dll", "A", nullptr, nullptr, nullptr},
+      {"notes.txt", "N", "the user's notes", nullptr, "the user's notes"},
+      {"settings.ini", nullptr, "the user's", nullptr, "the user's"},
+      {"edited.dll", "E", "patched", "E2", "E2"},
+  };
+  const Case unpacked("what_changed");
+  std::vector<TestEntry> first, second;
+  std::vector<std::string> expected = {"sub/"};
+  for (const auto& row : rows) {
+    if (row.first != nullptr) first.push_back(File(row.name, row.first));
+    if (row.second != nullptr) second.push_back(File(row.name, row.second));
+    if (row.after != nullptr) expected.push_back(row.name);
+  }
+  ASSERT_TRUE(unpacked.UnzipBytes(BuildZip(first)).allInstalled);
+  for (const auto& row : rows) {
+    if (row.user != nullptr) unpacked.Put(row.name, row.user);
+  }
+  const std::uint64_t untouched = FileIdentity(unpacked.out + u"/same.dll");
+
+  UnzipCounts counts;
+  Outcome run;
+  UnzipReporter reporter{CollectReport, &run.reports, &counts};
+  WriteWholeFile(unpacked.archive, BuildZip(second));
+  EXPECT_TRUE(UnzipToFolder(unpacked.archive.c_str(), unpacked.out.c_str(), &reporter));
+
+  EXPECT_EQ(run.reports, std::vector<std::string>{"File Removed plugins/old/a.dll"});
+  EXPECT_EQ(std::vector<std::uint32_t>({counts.untouched, counts.replaced, counts.added, counts.removed}),
+            std::vector<std::uint32_t>({1, 3, 0, 1}));
+  for (const auto& row : rows) {
+    EXPECT_EQ(unpacked.Read(row.name), row.after != nullptr ? row.after : "<missing>") << row.name;
+  }
+  EXPECT_EQ(FileIdentity(unpacked.out + u"/same.dll"), untouched);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(ListTree(unpacked.out), expected);  // plugins/old/ and plugins/ were made for the dropped file
 }
 
 // Names as stored, and what becomes of them: installed under the reader's cleaned-up name, or
@@ -438,6 +492,11 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
   const std::vector<std::pair<std::string, std::string>> allSwitched = {
       {"a.dll.qvold", "A1"}, {"b.dll.qvold", "B1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}};
   const std::string folderAtJournal = "/";  // a folder stands at the journal's name
+  const auto recorded = [](const std::string& name, const std::string& data) {
+    char crc[9];
+    std::snprintf(crc, sizeof crc, "%08x", ContinueCrc32(0, data.data(), static_cast<std::uint32_t>(data.size())));
+    return "F " + std::to_string(data.size()) + " " + crc + " " + name + "\n";
+  };
   // Mixed: what could be put back is, the journal is set aside, and the folder stays marked as a
   // possible mix until an update is whole. NotNow: a folder on the way cannot be held this moment
   // (here a file stands where it should be): the switch stays recorded until a later run. Marked:
@@ -451,6 +510,7 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
     Outcome outcome;
     std::vector<std::string> alsoLeft = {};  // beside a.dll, b.dll and sub/c.dll
     std::string aside = "Quorvane.qvjournal.unusable";
+    std::vector<std::string> afterUpdate = {};  // the tree after the next update, when it says more
   } rows[] = {
       {"all staged",
        switching,
@@ -468,6 +528,28 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
        "A1B1",
        kUndone},
       {"all switched", switching, allSwitched, "A1B1", kUndone},
+      {"a dropped file set aside",
+       switching + "X gone.dll\n",
+       {{"a.dll.qvold", "A1"}, {"b.dll", "B1"}, {"a.dll", "A2"}, {"gone.dll.qvold", "G"}},
+       "A1B1",
+       kUndone,
+       {"gone.dll"}},
+      // The record is the committed version's: the next update removes what that version installed.
+      {"committed, its record still to write",
+       head + "committed\nK gone.dll\nR \n" + recorded("a.dll", "A2") + recorded("b.dll", "B2") +
+           recorded("sub/c.dll", "C2") + "M sub\n",
+       {{"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}, {"gone.dll.qvold", "G"}},
+       "A2B2C2",
+       kNothingToSay,
+       {},
+       "",
+       {"a.dll"}},
+      // Killed while staging: files written where nothing stood were each named before.
+      {"files added at their names",
+       head + "staging\nA new.dll\nD extra\nA extra/n.dll\n",
+       {{"a.dll", "A1"}, {"b.dll", "B1"}, {"new.dll", "N"}, {"extra/n.dll", "N"}},
+       "A1B1",
+       kNothingToSay},
       {"committed",
        head + "committed\nK a.dll\nK b.dll\n",
        {{"a.dll.qvold", "A1"}, {"a.dll", "A2"}, {"b.dll", "B2"}, {"sub/c.dll", "C2"}},
@@ -600,6 +682,9 @@ TEST(UnzipToFolder, WhatAnEarlierRunLeftIsFinishedByTheNextRun) {
     EXPECT_TRUE(left.UnzipBytes(BuildZip({File("a.dll", "A3")})).allInstalled);
     EXPECT_EQ(left.Read("a.dll"), "A3");
     EXPECT_FALSE(FolderSwitchUnfinished(left.out.c_str()));
+    if (!row.afterUpdate.empty()) {
+      EXPECT_EQ(ListTree(left.out), row.afterUpdate);
+    }
   }
 }
 

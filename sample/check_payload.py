@@ -197,6 +197,8 @@ def failing_entries(ziptool, path, archive):
         result = subprocess.run(command, capture_output=True)
     failures = []
     for line in result.stdout.decode("utf-8", "replace").splitlines():
+        if "\t" not in line:
+            continue  # the extraction's closing count of what it did
         index, name, why = (line.split("\t", 2) + ["", ""])[:3]
         if why == HELD:
             continue  # installed: another program only held the file for a moment

@@ -18,7 +18,7 @@ runs=$(mktemp /tmp/quorvane-demo-runs.XXXXXX)
 # No wine server may be left for the prefix (or none started): nothing in here may fail the exit.
 cleanup() {
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$prefix" "$runs" || true
+  rm -rf "$prefix" "$runs" "$runs.inodes" || true
 }
 trap cleanup EXIT
 trap 'echo "release-demo: interrupted" >&2; exit 130' INT TERM HUP
@@ -38,6 +38,8 @@ xvfb-run -a bash -c '
   wine "$1"; echo "first run: exit code $?" >>"$2"
   wait_for_record || true
   rm -f "$record"
+  # Which file each client file is (its inode), to count the ones the update run made anew.
+  (cd "$3" && find . -type f -printf "%i %P\n") >"$2.inodes" 2>/dev/null || true
   wine "$1"; echo "update run: exit code $?" >>"$2"
   wait_for_record || true
   wineserver -k || true' _ "$tool" "$runs" "$root" || true
@@ -62,6 +64,17 @@ echo "=== release log of the update run: $log"
 cat "$log" 2>/dev/null || echo "(no log)"
 echo "=== ToolFiePath.txt"
 cat "$root/ToolFiePath.txt" 2>/dev/null && echo || echo "(none)"
+# The update run released the very client the first run installed: what was right stays.
+if [ -f "$root/SoftQuorvane.zip" ] && [ -f "$runs.inodes" ]; then
+  created=0
+  while read -r name; do
+    [ "${name%/}" = "$name" ] || continue
+    before=$(awk -v n="$name" '{ i = $1; sub(/^[0-9]+ /, ""); if ($0 == n) print i }' "$runs.inodes")
+    now=$(stat -c %i "$root/$name" 2>/dev/null || echo gone)
+    [ "$before" = "$now" ] || created=$((created + 1))
+  done < <(unzip -Z1 "$root/SoftQuorvane.zip" 2>/dev/null)
+  echo "=== client files the update run wrote anew (the same client again): $created"
+fi
 echo "=== install root"
 if [ -d "$root" ]; then
   (cd "$root" && find . -mindepth 1 -printf '%y %10s  %P\n' | sort -k3)

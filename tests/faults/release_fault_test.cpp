@@ -113,7 +113,7 @@ class ReleaseFault : public ::testing::Test {
     std::set<std::wstring> replaced;
     for (const std::wstring& name : ListFolder(InstallRoot())) {
       if (name == L"ReleaseToolLog.txt" || name == L"ToolFiePath.txt" || name == L"QuorvaneSoftware.started" ||
-          name == L"QuorvaneSoftware.closed")
+          name == L"QuorvaneSoftware.closed" || name == L"Quorvane.qvrecord")
         continue;
       const std::string now = Contents(InstalledFile(name));
       const auto old = old_.find(name);

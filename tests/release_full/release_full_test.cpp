@@ -59,7 +59,7 @@ TEST_F(ReleaseFull, FreshInstallUnpacksTheClientAndLaunchesIt) {
   // Nothing else: no temporary file, no log (the first run has no folder to open it in).
   std::vector<std::wstring> expected = clientFiles_;
   expected.insert(expected.end(), std::begin(kArchives), std::end(kArchives));
-  expected.insert(expected.end(), {L"ToolFiePath.txt", L"QuorvaneSoftware.started"});
+  expected.insert(expected.end(), {L"ToolFiePath.txt", L"QuorvaneSoftware.started", L"Quorvane.qvrecord"});
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(ListFolder(InstallRoot()), expected);
   EXPECT_EQ(ListFolder(AppDataFolder() + L"\\Quorvane"), std::vector<std::wstring>{L"Software"});

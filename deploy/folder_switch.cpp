@@ -165,12 +165,18 @@ void DiscardStagedFiles(StagingJournal& staging) {
   for (const std::u16string& name : staging.added) added.push_back(StagedFile{name, false, -1, FileChange::Added});
   run.files = &added;
   const std::vector<Step> steps = SwitchSteps(added, false);
-  if (!RollBack(run, steps, steps.size())) {
-    // The staging journal names every added file: the next run removes what is still there.
-    ReportTo(staging.reporter, -1, kUnzipSwitchNotRepaired, staging.folder);
-    return;
-  }
-  Journal left = ClearWaste(run, staging.staged, staging.folders, staging.keptAside, staging.carriedStagingFolders);
+  const bool whole = RollBack(run, steps, steps.size());
+  // Folders that still hold an added file are removed with it, later.
+  Journal left = ClearWaste(run, staging.staged, whole ? staging.folders : std::vector<std::u16string>(),
+                            staging.keptAside, staging.carriedStagingFolders);
   left.mixed = MixedWithoutUpdate(staging, run);
+  if (!whole) {
+    // Only the added files this run made are named again, for the next run to remove: a line
+    // noted for a file that could not be created names somebody else's.
+    ReportTo(staging.reporter, -1, kUnzipSwitchNotRepaired, staging.folder);
+    left.state = JournalState::Staging;
+    left.files = added;
+    left.folders = staging.folders;
+  }
   FinishJournal(run, left, run.unusable);
 }

@@ -68,7 +68,8 @@ struct Journal {
   std::string text;  // as read, for the copy kept when it is set aside
   // Whether anything is left to do, so that the journal must stay.
   bool HasWaste() const {
-    return !staged.empty() || !keptAside.empty() || !stagingFolders.empty() || !folders.empty() || hasRecord;
+    return !files.empty() || !staged.empty() || !keptAside.empty() || !stagingFolders.empty() || !folders.empty() ||
+           hasRecord;
   }
 };
 

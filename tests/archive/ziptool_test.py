@@ -12,6 +12,7 @@ import shlex
 import shutil
 import subprocess
 import sys
+import time
 import zipfile
 
 sys.dont_write_bytecode = True  # the shared helpers are imported from the source tree: no cache there
@@ -207,6 +208,62 @@ def check_update():
           "update: %s" % tree_contents(target))
 
 
+def check_kills():
+    """Killed at moments spread over a whole update (staging, the switch, the removals, the record),
+    the folder is one version again after the next run: going back gives exactly the first version,
+    going on exactly the second, the user's file beside them, nothing of the tool's left over."""
+    if WINE:
+        return  # a kill of Wine's loader is not one at a moment of the program's own
+    base = os.path.join(SCRATCH, "kills")
+    target = os.path.join(base, "out")
+    user = {"settings.ini": b"the user's"}
+    first = {"keep/%d.dll" % i: b"K%d" % i * 300 for i in range(150)}
+    second = dict(first)
+    for i in range(50):
+        first["plugins/old/%d.dll" % i] = b"O%d" % i * 300
+        first["change/%d.dll" % i] = b"1"
+        second["change/%d.dll" % i] = b"2"
+        second["plugins/new/%d.dll" % i] = b"N%d" % i * 300
+    archives = {}
+    for name, files in (("first", first), ("second", second)):
+        archives[name] = os.path.join(SCRATCH, "kills-%s.zip" % name)
+        with zipfile.ZipFile(archives[name], "w", zipfile.ZIP_DEFLATED) as z:
+            for entry, data in files.items():
+                z.writestr(entry, data)
+
+    def install_first():
+        shutil.rmtree(base, ignore_errors=True)
+        ziptool("extract", archives["first"], target)
+        with open(os.path.join(target, "settings.ini"), "wb") as f:
+            f.write(user["settings.ini"])
+
+    install_first()
+    started = time.monotonic()
+    ziptool("extract", archives["second"], target)
+    whole = time.monotonic() - started
+    def with_folders(files):
+        tree = dict(files)
+        for path in files:
+            for cut in range(1, path.count("/") + 1):
+                tree[path.rsplit("/", cut)[0] + "/"] = None
+        return tree
+
+    for step in range(25):
+        install_first()
+        update = subprocess.Popen([ZIPTOOL, "extract", archives["second"], target], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
+        time.sleep(whole * step / 20)
+        update.kill()
+        update.wait()
+        for name, files in (("first", first), ("second", second)):
+            status, out, err = ziptool("extract", archives[name], target)
+            got = tree_contents(target)
+            check(status == 0 and got == with_folders({**files, **user}),
+                  "kill at %d/20, then %s: status %d, extra %s, missing %s" % (
+                      step, name, status, sorted(set(got) - set(files) - set(user))[:5],
+                      sorted(set(files) - set(got))[:5]))
+
+
 def main():
     archives = list(manifest())
     check(len(archives) >= 9, "fixtures missing")
@@ -219,6 +276,7 @@ def main():
             check_cat(archive, password, listed, 4 if WINE else 1)
     check_hostile()
     check_update()
+    check_kills()
     check_bad_input()
     print("%d failures" % len(failures))
     return 1 if failures else 0

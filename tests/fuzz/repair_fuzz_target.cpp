@@ -1,13 +1,12 @@
 // Fuzz target over the repair of what an earlier run left: the input describes a small folder
 // (files, folders, links that lead out of it, folders that cannot be opened now) and the journal
 // in it, RepairInterruptedSwitch runs over them, then FolderSwitchUnfinished. Afterwards
-//   1. no file, folder or link outside the reserved names (any part ending ".qvtmp", ".qvold" or
-//      ".qvjournal", or a top-level name beginning "Quorvane.qvjournal") is gone, changed or new,
-//      unless a line that passes the strict reading below names it: "O" or "N" its path, "D" its
-//      folder. Strict: a whole line of a journal with a sound head and state (" mixed" or not),
-//      the kind, a space and a name of printable ASCII without <>:"|?*, not absolute, with no "."
-//      or ".." part and no reserved part. A line whose name holds a NUL or a control character
-//      justifies nothing;
+//   1. no file, folder or link outside the reserved names (any part ending ".qvtmp", ".qvold",
+//      ".qvjournal" or ".qvrecord", or a top-level name beginning "Quorvane.qvjournal") is gone,
+//      changed or new, unless a line that passes the strict reading below names it: "O", "N", "A"
+//      or "X" its path, "D" its folder. Strict: a whole line of a journal with a sound head and state (" mixed" or
+//      not), the kind, a space and a name of printable ASCII without <>:"|?*, not absolute, with no "." or ".." part
+//      and no reserved part. A line whose name holds a NUL or a control character justifies nothing;
 //   2. nothing outside the folder changed: the tree the links lead to is byte for byte as it was,
 //      and nothing was made beside the folder;
 //   3. the folder is whole, or the repair answers false and FolderSwitchUnfinished true. For a
@@ -166,7 +165,7 @@ std::string RenderJournal(std::uint8_t flags, const std::uint8_t* data, std::siz
   std::string text = std::string("quorvane switch 1\n") + kStates[size > 0 ? data[0] % 3 : 0] +
                      ((flags & 16) != 0 ? " mixed\n" : "\n");
   for (std::size_t i = 1; i + 1 < size && i < 2 * kMaxLines; i += 2)
-    text += std::string(1, "ONSTDK"[data[i] % 6]) + ' ' + LineName(data[i + 1]) + '\n';
+    text += std::string(1, "ONSTDKAX"[data[i] % 8]) + ' ' + LineName(data[i + 1]) + '\n';
   if ((flags & 4) != 0) text.pop_back();
   if ((flags & 8) != 0) text.append(16, '\0');
   return text;
@@ -175,7 +174,7 @@ std::string RenderJournal(std::uint8_t flags, const std::uint8_t* data, std::siz
 bool IsReserved(const std::string& relative) {
   const std::string lower = Lower(relative) + '/';
   if (lower.compare(0, 18, "quorvane.qvjournal") == 0) return true;
-  for (const char* suffix : {".qvtmp/", ".qvold/", ".qvjournal/"}) {
+  for (const char* suffix : {".qvtmp/", ".qvold/", ".qvjournal/", ".qvrecord/"}) {
     if (lower.find(suffix) != std::string::npos) return true;
   }
   return false;
@@ -200,7 +199,7 @@ std::string StrictLanding(const std::string& name) {
   return IsReserved(landing) ? "" : landing;
 }
 
-// The journal's "O", "N" and "D" lines that pass the strict reading, and its state ("" when its
+// The journal's "O", "N", "A", "X" and "D" lines that pass the strict reading, and its state ("" when its
 // head is not one of ours, so that no line counts).
 struct StrictJournal {
   std::string state;
@@ -218,7 +217,7 @@ StrictJournal ReadStrictly(const std::string& text) {
   journal.state = state;
   for (std::size_t at = stateEnd + 1, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
     const std::string line = text.substr(at, end - at);
-    if (line.size() < 3 || std::strchr("OND", line[0]) == nullptr || line[1] != ' ') continue;
+    if (line.size() < 3 || std::strchr("ONDAX", line[0]) == nullptr || line[1] != ' ') continue;
     const std::string landing = StrictLanding(line.substr(2));
     if (!landing.empty()) journal.lines.emplace_back(line[0], landing);
   }

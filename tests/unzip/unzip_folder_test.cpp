@@ -245,35 +245,50 @@ TEST(UnzipToFolder, AnUpdateAppliesWhatChanged) {
       {"settings.ini", nullptr, "the user's", nullptr, "the user's"},
       {"edited.dll", "E", "patched", "E2", "E2"},
   };
-  const Case unpacked("what_changed");
-  std::vector<TestEntry> first, second;
-  std::vector<std::string> expected = {"sub/"};
-  for (const auto& row : rows) {
-    if (row.first != nullptr) first.push_back(File(row.name, row.first));
-    if (row.second != nullptr) second.push_back(File(row.name, row.second));
-    if (row.after != nullptr) expected.push_back(row.name);
-  }
-  ASSERT_TRUE(unpacked.UnzipBytes(BuildZip(first)).allInstalled);
-  for (const auto& row : rows) {
-    if (row.user != nullptr) unpacked.Put(row.name, row.user);
-  }
-  const std::uint64_t untouched = FileIdentity(unpacked.out + u"/same.dll");
+  // Without the record of the first version (installed by an earlier build) or with one that is
+  // damaged, the update removes nothing.
+  for (const std::string record : {"kept", "missing", "damaged"}) {
+    SCOPED_TRACE(record);
+    const bool removes = record == "kept";
+    const Case unpacked("what_changed_" + record);
+    std::vector<TestEntry> first, second;
+    std::vector<std::string> expected = {"sub/"};
+    if (!removes) expected.insert(expected.end(), {"plugins/", "plugins/old/"});
+    for (const auto& row : rows) {
+      if (row.first != nullptr) first.push_back(File(row.name, row.first));
+      if (row.second != nullptr) second.push_back(File(row.name, row.second));
+      if (row.after != nullptr || !removes) expected.push_back(row.name);
+    }
+    ASSERT_TRUE(unpacked.UnzipBytes(BuildZip(first)).allInstalled);
+    for (const auto& row : rows) {
+      if (row.user != nullptr) unpacked.Put(row.name, row.user);
+    }
+    const std::u16string recordPath = unpacked.out + u"/Quorvane.qvrecord";
+    std::string recorded = Contents(recordPath);
+    recorded[recorded.size() / 2] ^= 1;
+    if (record == "damaged") WriteWholeFile(recordPath, recorded);
+    if (record == "missing") DeletePlainFile(recordPath.c_str());
+    const std::uint64_t untouched = FileIdentity(unpacked.out + u"/same.dll");
 
-  UnzipCounts counts;
-  Outcome run;
-  UnzipReporter reporter{CollectReport, &run.reports, &counts};
-  WriteWholeFile(unpacked.archive, BuildZip(second));
-  EXPECT_TRUE(UnzipToFolder(unpacked.archive.c_str(), unpacked.out.c_str(), &reporter));
+    UnzipCounts counts;
+    Outcome run;
+    UnzipReporter reporter{CollectReport, &run.reports, &counts};
+    WriteWholeFile(unpacked.archive, BuildZip(second));
+    EXPECT_TRUE(UnzipToFolder(unpacked.archive.c_str(), unpacked.out.c_str(), &reporter));
 
-  EXPECT_EQ(run.reports, std::vector<std::string>{"File Removed plugins/old/a.dll"});
-  EXPECT_EQ(std::vector<std::uint32_t>({counts.untouched, counts.replaced, counts.added, counts.removed}),
-            std::vector<std::uint32_t>({1, 3, 0, 1}));
-  for (const auto& row : rows) {
-    EXPECT_EQ(unpacked.Read(row.name), row.after != nullptr ? row.after : "<missing>") << row.name;
+    EXPECT_EQ(run.reports,
+              removes ? std::vector<std::string>{"File Removed plugins/old/a.dll"} : std::vector<std::string>{});
+    EXPECT_EQ(std::vector<std::uint32_t>({counts.untouched, counts.replaced, counts.added, counts.removed}),
+              std::vector<std::uint32_t>({1, 3, 0, removes ? 1u : 0u}));
+    for (const auto& row : rows) {
+      const char* after = row.after == nullptr && !removes ? row.first : row.after;
+      EXPECT_EQ(unpacked.Read(row.name), after != nullptr ? after : "<missing>") << row.name;
+    }
+    EXPECT_EQ(FileIdentity(unpacked.out + u"/same.dll"), untouched);
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ListTree(unpacked.out), expected);  // plugins/old/ and plugins/ were made for the dropped file
+    EXPECT_NE(Contents(recordPath), "<missing>");
   }
-  EXPECT_EQ(FileIdentity(unpacked.out + u"/same.dll"), untouched);
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(ListTree(unpacked.out), expected);  // plugins/old/ and plugins/ were made for the dropped file
 }
 
 // Names as stored, and what becomes of them: installed under the reader's cleaned-up name, or

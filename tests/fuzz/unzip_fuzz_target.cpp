@@ -290,6 +290,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::fprintf(stderr, "entry %d (%s) neither installed nor reported\n", entry.index, entry.landing.c_str());
     FUZZ_CHECK(there);
   }
+  if (!reports.cancelled && fs::exists(folder) && (variant & 16) != 0) {
+    // The same archive again over what it installed: every file is already right.
+    UnzipCounts counts;
+    Reports again;
+    UnzipReporter second{Collect, &again, &counts};
+    UnzipToFolder(archive.Path(), folderPath.c_str(), &second, password);
+    if (counts.replaced + counts.added + counts.removed != 0)
+      std::fprintf(stderr, "again: %u replaced, %u added, %u removed\n", counts.replaced, counts.added, counts.removed);
+    FUZZ_CHECK(!again.cancelled && counts.replaced + counts.added + counts.removed == 0);
+  }
 
   if ((variant & 4) != 0) {
     // The reader's own file extraction keeps to its folder too.

@@ -197,9 +197,21 @@ ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, Ar
   const DirectoryRecord& record = cursor->record;
   format->method = record.method;
   format->flags = record.flags;
-  format->crc = record.crc;
   format->zip64 = record.compressedSize == kZip64Deferred32 || record.uncompressedSize == kZip64Deferred32 ||
                   cursor->localHeaderOffset == kZip64Deferred32 || LocalSizesDeferred(cursor);
+  return Finish(ArchiveResult::Ok);
+}
+
+ArchiveResult GetArchiveEntryCrc(ArchiveHandle handle, std::int32_t index, std::uint32_t* crc) {
+  const ArchiveResult check = CheckHandle(handle);
+  if (check != ArchiveResult::Ok) return Finish(check);
+  DirectoryCursor* cursor = handle->reader->cursor;
+  if (crc == nullptr || index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) {
+    return Finish(ArchiveResult::BadArgument);
+  }
+  CloseOpenEntry(handle->reader);
+  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return Finish(ArchiveResult::Corrupt);
+  *crc = cursor->record.crc;
   return Finish(ArchiveResult::Ok);
 }
 

@@ -87,10 +87,13 @@ struct ArchiveEntryFormat {
   std::uint32_t method = 0;  // compression method: 0 stored and 8 deflated are the ones read
   std::uint32_t flags = 0;   // general-purpose bits
   bool zip64 = false;        // a size or the offset is left to a ZIP64 field (0xFFFFFFFF here)
-  std::uint32_t crc = 0;     // the CRC-32 the directory claims for the entry's data
 };
 // Ok with format filled; BadArgument as GetArchiveEntry; Corrupt when the record cannot be read.
 ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format);
+// The CRC-32 that the entry's directory record claims for its data, from that record alone (after
+// GetArchiveEntry of the same entry nothing is read), so that a file on the disk can be compared
+// with the entry without extracting it. Results as GetArchiveEntryFormat.
+ArchiveResult GetArchiveEntryCrc(ArchiveHandle handle, std::int32_t index, std::uint32_t* crc);
 // The entry's name as the archive gives it (a current Unicode Path field's name when it has one),
 // before GetArchiveEntry's clean-up: drives, leading separators and parent steps kept, so that a
 // listing can show what the reader changed. Ok with name filled; BadArgument as GetArchiveEntry;

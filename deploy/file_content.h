@@ -11,9 +11,10 @@ enum class FileContent {
   NotNow,   // a plain file that cannot be opened or read at this moment (in use, denied)
 };
 
-// buffer[0, capacity) is scratch space for the reading.
-FileContent CheckFileContent(const char16_t* path, std::uint32_t size, std::uint32_t crc, unsigned char* buffer,
-                             std::uint32_t capacity);
+// attributes: the path's, as GetPathAttributes answered them just before. buffer[0, capacity) is
+// scratch space for the reading.
+FileContent CheckFileContent(const char16_t* path, std::uint32_t attributes, std::uint32_t size, std::uint32_t crc,
+                             unsigned char* buffer, std::uint32_t capacity);
 
 // The CRC-32 of data, continued from crc (0 to start), as ZIP archives compute it.
 std::uint32_t ContinueCrc32(std::uint32_t crc, const void* data, std::uint32_t size);

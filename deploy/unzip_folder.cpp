@@ -221,15 +221,17 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
   // the new version's others: the update as a whole waits until the folder is plain again.
   const char* folderFailure = subfolderEnd != 0 ? HoldSubfolders(unpacking, subfolderEnd) : nullptr;
   if (folderFailure != nullptr) return Cancel(unpacking, index, folderFailure, info.name);
-  ArchiveEntryFormat format;
-  if (GetArchiveEntryFormat(unpacking.archive, index, &format) != ArchiveResult::Ok)
+  std::uint32_t crc = 0;
+  if (GetArchiveEntryCrc(unpacking.archive, index, &crc) != ArchiveResult::Ok)
     return Cancel(unpacking, index, kUnzipUnreadable, info.name);
   const auto size = static_cast<std::uint32_t>(info.uncompressedSize);
-  unpacking.plan.record.files.push_back(RecordedFile{std::u16string(info.name), size, format.crc});
-  if (GetPathAttributes(unpacking.target) == kInvalidAttributes) return AddFile(unpacking, index, info);
+  unpacking.plan.record.files.push_back(RecordedFile{std::u16string(info.name), size, crc});
+  const std::uint32_t attributes = GetPathAttributes(unpacking.target);
+  if (attributes == kInvalidAttributes) return AddFile(unpacking, index, info);
   // Already right: left as it is, with its times and attributes. One that cannot be read now is
   // replaced, as every file was before.
-  if (CheckFileContent(unpacking.target, size, format.crc, unpacking.chunk, kUnzipChunkSize) == FileContent::Same) {
+  if (CheckFileContent(unpacking.target, attributes, size, crc, unpacking.chunk, kUnzipChunkSize) ==
+      FileContent::Same) {
     ++unpacking.plan.untouched;
     return true;
   }
@@ -281,8 +283,9 @@ void PlanDroppedFiles(Unpacking& unpacking) {
     if (unpacking.names.files.count(folded) != 0 || unpacking.names.folders.count(folded) != 0) continue;
     const FolderHold held = HoldParents(hold, unpacking.staging.folder, file.name);
     if (held == FolderHold::Missing || held == FolderHold::Link) continue;
+    const std::u16string path = PathOf(unpacking.staging.folder, file.name);
     const FileContent content = held == FolderHold::Held
-                                    ? CheckFileContent(PathOf(unpacking.staging.folder, file.name).c_str(), file.size,
+                                    ? CheckFileContent(path.c_str(), GetPathAttributes(path.c_str()), file.size,
                                                        file.crc, unpacking.chunk, kUnzipChunkSize)
                                     : FileContent::NotNow;
     if (content == FileContent::Same)

@@ -149,10 +149,27 @@ bool FinishJournal(SwitchRun& run, const Journal& left, bool setAside, const std
   return !Exists(path) || DeleteHeldFile(run.reports, -1, kUnzipJournalName, path.c_str());
 }
 
+namespace {
+
+// A journal or record written whole is made the folder's only by its rename: a temporary one that
+// a kill left mid-write is nothing, and an update that finds every file right writes neither file
+// to remove it as a side effect.
+void DeleteWholeFileTemporaries(HeldFileReports& reports, const char16_t* folder) {
+  for (const char16_t* name : {kUnzipJournalName, kInstallRecordName}) {
+    const std::u16string temporary = PathOf(folder, name, kUnzipTemporarySuffix);
+    const std::uint32_t attributes = GetPathAttributes(temporary.c_str());
+    if (attributes != kInvalidAttributes && (attributes & kAttributeDirectory) == 0)
+      DeleteHeldFile(reports, -1, name, temporary.c_str());
+  }
+}
+
+}  // namespace
+
 bool RepairInterruptedSwitch(const char16_t* folder, const UnzipReporter* reporter) {
   HeldFileReports holds;
   holds.reporter = reporter;
   SwitchRun run(folder, holds);
+  DeleteWholeFileTemporaries(run.reports, folder);
   Journal journal;
   const JournalRead read = ReadJournal(run.reports, folder, &journal);
   if (read == JournalRead::None) return true;

@@ -316,7 +316,9 @@ std::set<std::string> VersionsHeld(const Model& model, const StrictJournal& jour
   std::set<std::string> versions;
   std::set<std::string> seen;
   for (const auto& line : journal.lines) {
-    if (line.first == 'D' || !seen.insert(line.second).second || !StartedAsSwitch(model, line.first, line.second))
+    // Added and dropped files are judged by the first check alone.
+    if ((line.first != 'O' && line.first != 'N') || !seen.insert(line.second).second ||
+        !StartedAsSwitch(model, line.first, line.second))
       continue;
     const std::string is = Described(after, line.second);
     const bool old = is == "file old" || (is == "absent" && line.first == 'N');

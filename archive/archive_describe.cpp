@@ -185,15 +185,26 @@ ArchiveResult GetArchiveEntry(ArchiveHandle handle, std::int32_t index, ArchiveE
   return Finish(DescribeEntry(reader, index, info));
 }
 
-ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format) {
+namespace {
+
+// The cursor on entry index's directory record, for an accessor that answers from it (out: whether
+// the caller gave somewhere to put the answer). Ok, or the accessor's failure.
+ArchiveResult WalkToRecord(ArchiveHandle handle, std::int32_t index, bool out) {
   const ArchiveResult check = CheckHandle(handle);
-  if (check != ArchiveResult::Ok) return Finish(check);
+  if (check != ArchiveResult::Ok) return check;
   DirectoryCursor* cursor = handle->reader->cursor;
-  if (format == nullptr || index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) {
-    return Finish(ArchiveResult::BadArgument);
-  }
+  if (!out || index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) return ArchiveResult::BadArgument;
   CloseOpenEntry(handle->reader);
-  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return Finish(ArchiveResult::Corrupt);
+  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return ArchiveResult::Corrupt;
+  return ArchiveResult::Ok;
+}
+
+}  // namespace
+
+ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, ArchiveEntryFormat* format) {
+  const ArchiveResult walked = WalkToRecord(handle, index, format != nullptr);
+  if (walked != ArchiveResult::Ok) return Finish(walked);
+  DirectoryCursor* cursor = handle->reader->cursor;
   const DirectoryRecord& record = cursor->record;
   format->method = record.method;
   format->flags = record.flags;
@@ -203,15 +214,9 @@ ArchiveResult GetArchiveEntryFormat(ArchiveHandle handle, std::int32_t index, Ar
 }
 
 ArchiveResult GetArchiveEntryCrc(ArchiveHandle handle, std::int32_t index, std::uint32_t* crc) {
-  const ArchiveResult check = CheckHandle(handle);
-  if (check != ArchiveResult::Ok) return Finish(check);
-  DirectoryCursor* cursor = handle->reader->cursor;
-  if (crc == nullptr || index < 0 || index >= static_cast<std::int64_t>(cursor->entryCount)) {
-    return Finish(ArchiveResult::BadArgument);
-  }
-  CloseOpenEntry(handle->reader);
-  if (WalkToEntry(cursor, static_cast<std::uint32_t>(index)) != StatusOk) return Finish(ArchiveResult::Corrupt);
-  *crc = cursor->record.crc;
+  const ArchiveResult walked = WalkToRecord(handle, index, crc != nullptr);
+  if (walked != ArchiveResult::Ok) return Finish(walked);
+  *crc = handle->reader->cursor->record.crc;
   return Finish(ArchiveResult::Ok);
 }
 

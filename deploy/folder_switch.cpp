@@ -153,16 +153,18 @@ bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& staging) {
   return false;
 }
 
-void DiscardStagedFiles(StagingJournal& staging) {
+void DiscardStagedFiles(const SwitchPlan& plan, StagingJournal& staging) {
   staging.file.Reset();
   staging.holds.retry = true;  // the update is off, but what it staged is waited for and removed
   SwitchRun run(staging.folder, staging.holds);
   if (staging.staged.empty() && staging.folders.empty() && staging.keptAside.empty() &&
-      staging.carriedStagingFolders.empty() && staging.added.empty() &&
-      !Exists(PathOf(staging.folder, kUnzipJournalName)))
+      staging.carriedStagingFolders.empty() && plan.files.empty() && !Exists(PathOf(staging.folder, kUnzipJournalName)))
     return;
+  // Staged files are named by staging itself; of the plan only the added files exist yet.
   std::vector<StagedFile> added;
-  for (const std::u16string& name : staging.added) added.push_back(StagedFile{name, false, -1, FileChange::Added});
+  for (const StagedFile& file : plan.files) {
+    if (file.change == FileChange::Added) added.push_back(file);
+  }
   run.files = &added;
   const std::vector<Step> steps = SwitchSteps(added, false);
   const bool whole = RollBack(run, steps, steps.size());

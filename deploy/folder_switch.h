@@ -36,5 +36,6 @@ bool NoteStaging(StagingJournal& journal, char kind, const std::u16string& name)
 // removes the dropped files (each reported) and the dropped folders that are empty, and counts
 // what it did for the reporter.
 bool SwitchStagedFiles(SwitchPlan& plan, StagingJournal& journal);
-// Removes what staging made: every staged file noted, then the folders made, innermost first.
-void DiscardStagedFiles(StagingJournal& journal);
+// Removes what staging made: every staged file noted and every added file of plan, then the
+// folders made, innermost first.
+void DiscardStagedFiles(const SwitchPlan& plan, StagingJournal& journal);

@@ -54,16 +54,6 @@ bool ParseSize(const std::string& text, std::uint32_t* value) {
 
 }  // namespace
 
-bool InstallRecord::operator==(const InstallRecord& other) const {
-  if (files.size() != other.files.size() || folders != other.folders) return false;
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const RecordedFile& a = files[i];
-    const RecordedFile& b = other.files[i];
-    if (a.name != b.name || a.size != b.size || a.crc != b.crc) return false;
-  }
-  return true;
-}
-
 std::string RecordLines(const InstallRecord& record) {
   std::string text;
   for (const RecordedFile& file : record.files) {

@@ -16,12 +16,15 @@ struct RecordedFile {
   std::u16string name;  // relative to the folder, as the entry names it
   std::uint32_t size = 0;
   std::uint32_t crc = 0;
+  bool operator==(const RecordedFile& other) const {
+    return name == other.name && size == other.size && crc == other.crc;
+  }
 };
 
 struct InstallRecord {
   std::vector<RecordedFile> files;
   std::vector<std::u16string> folders;  // made by a release, relative, outermost first
-  bool operator==(const InstallRecord& other) const;
+  bool operator==(const InstallRecord& other) const { return files == other.files && folders == other.folders; }
 };
 
 inline constexpr char kRecordedFileLine = 'F';

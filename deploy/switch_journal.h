@@ -87,7 +87,6 @@ struct StagingJournal {
   std::vector<std::u16string> folders;                // every folder noted as made for the update
   std::size_t carriedFolders = 0;                     // the first ones: an earlier run's
   std::vector<std::u16string> carriedStagingFolders;  // an earlier run's, still to clear
-  std::vector<std::u16string> added;                  // files written at their own names, to go if cancelled
   std::unordered_set<std::u16string> stagingFolders;  // the folders noted as staged into
   std::u16string lastStagingFolder;
   bool stagingFolderNoted = false;

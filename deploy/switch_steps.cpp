@@ -179,7 +179,7 @@ bool DoStep(SwitchRun& run, const Step& step, const StagingJournal& staging) {
     case StepKind::SetAside:
       return !(*run.files)[step.file].hadOld || MoveStep(run, (*run.files)[step.file], true);
     case StepKind::MoveIn:
-      return (*run.files)[step.file].change != FileChange::Staged || MoveStep(run, (*run.files)[step.file], false);
+      return MoveStep(run, (*run.files)[step.file], false);
     case StepKind::Commit:
       // The new version is whole: from here on the old one is only waste to delete. Not recorded
       // as done, a crash now would take it back; so a failure takes it back now.

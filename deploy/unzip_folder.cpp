@@ -177,35 +177,26 @@ bool FoundUnderAnotherName(Unpacking& unpacking, std::uint32_t length) {
   return false;
 }
 
-// The entry's data into a new file at path: its staged file, or its target where nothing stood.
-bool WriteNewFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, PlatformFile created,
-                  const char16_t* path) {
+// The entry's data into a new file: its staged file, or its target where nothing stood.
+bool WriteNewFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info, PlatformFile created) {
   ScopedPlatformFile file(created);
   if (!file.IsValid()) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
   const char* failure = CopyEntryData(unpacking, index, static_cast<std::uint32_t>(info.uncompressedSize), file.Get());
-  file.Reset();
-  if (failure == nullptr) return true;
-  Cancel(unpacking, index, failure, info.name);
-  DeleteHeldFile(unpacking.staging.holds, index, info.name, path);  // else the journal names it
-  return false;
+  return failure == nullptr || Cancel(unpacking, index, failure, info.name);
 }
 
 // Where nothing stands at the target, the entry is written there at once: a rename per file would
 // cost a new file more than its writing. Its own journal line comes first, so a cancel, a failed
-// switch or the repair after a crash removes it; one that cannot be created (a file appeared at
-// its name meanwhile) is not the update's and is never removed.
+// switch or the repair after a crash removes it (once created it is in the plan, whether or not
+// its data arrived); one that cannot be created (a file appeared at its name meanwhile) is not the
+// update's and is never removed.
 bool AddFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo& info) {
   if (!NoteStaging(unpacking.staging, kNoteAddedFile, info.name))
     return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
   const PlatformFile created = CreateHeldFile(unpacking.staging.holds, index, info.name, unpacking.target);
   if (!IsValidPlatformFile(created)) return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
-  unpacking.staging.added.push_back(info.name);
-  if (!WriteNewFile(unpacking, index, info, created, unpacking.target)) {
-    unpacking.staging.added.pop_back();
-    return false;
-  }
   unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index, FileChange::Added});
-  return true;
+  return WriteNewFile(unpacking, index, info, created);
 }
 
 // The entry's data into its staged file beside the target; the target itself is not touched.
@@ -238,8 +229,10 @@ bool StageFile(Unpacking& unpacking, std::int32_t index, const ArchiveEntryInfo&
   // A staged file that its journal could not name first is not created.
   if (!NoteStaging(unpacking.staging, kNoteStagedFile, info.name))
     return Cancel(unpacking, index, kUnzipCreateFailed, info.name);
-  if (!WriteNewFile(unpacking, index, info, CreateTemporary(unpacking, index, info.name), unpacking.temporary))
+  if (!WriteNewFile(unpacking, index, info, CreateTemporary(unpacking, index, info.name))) {
+    DeleteHeldFile(unpacking.staging.holds, index, info.name, unpacking.temporary);  // else the journal names it
     return false;
+  }
   unpacking.plan.files.push_back(StagedFile{std::u16string(info.name), false, index});
   return true;
 }
@@ -355,7 +348,7 @@ bool UnzipToFolder(const char16_t* archivePath, const char16_t* folder, const Un
   CloseArchive(unpacking.archive);
   unpacking.held.Clear();  // a held folder could not be removed
   if (unpacking.cancelled) {
-    DiscardStagedFiles(unpacking.staging);
+    DiscardStagedFiles(unpacking.plan, unpacking.staging);
     return Report(unpacking, -1, kUnzipUpdateNotApplied, folder);
   }
   PlanDroppedFiles(unpacking);
